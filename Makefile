@@ -1,0 +1,46 @@
+# The front door: `make demo` runs the main job, `make test` runs every test.
+# Each first installs what is missing on Debian 12 (scripts/install-deps.sh; idempotent).
+
+HOST  := build/host
+WIN32 := build/win32
+ROOT  := $(CURDIR)
+
+.PHONY: all deps build host win32 test test-host test-wine e2e demo fuzz bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: host win32
+
+host: deps
+	@test -f $(HOST)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@cmake --build $(HOST)
+
+win32: host
+	@test -f $(WIN32)/build.ninja || cmake -S . -B $(WIN32) -G Ninja \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DQUILL_HOST_BIN=$(ROOT)/$(HOST)
+	@cmake --build $(WIN32)
+
+test: build
+	@scripts/run-tests.sh
+
+# Single levels, for a quicker loop: make test-host, make test-wine, make e2e ARGS='-k manifest'
+test-host: host
+	@scripts/run-tests.sh host
+
+test-wine: build
+	@scripts/run-tests.sh wine
+
+e2e: build
+	@scripts/wine-env.sh /usr/bin/python3 -m pytest tests/e2e -q $(ARGS)
+
+demo: build
+	@scripts/demo.sh
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,37 @@
+option(QUILL_BUILD_TESTS "Build the tests" ON)
+option(QUILL_SANITIZE "Host build: AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+
+function(quill_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+if(WIN32)
+  # The launcher: no exceptions or RTTI, small, static runtime so it needs no DLL of its own.
+  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+  set(QUILL_LAUNCHER_LINK_FLAGS -static -Wl,--gc-sections -s)
+  string(JOIN " " QUILL_LAUNCHER_LINK_FLAGS_STR ${QUILL_LAUNCHER_LINK_FLAGS})
+  add_compile_options(-Os -ffunction-sections -fdata-sections)
+  add_link_options(-static)
+
+  set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
+  execute_process(
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_BINARY_DIR}/liblzma-src
+            ${QUILL_LZMA_PREFIX}
+    RESULT_VARIABLE lzma_result)
+  if(NOT lzma_result EQUAL 0)
+    message(FATAL_ERROR "building liblzma for Windows failed")
+  endif()
+  add_library(quill_lzma STATIC IMPORTED GLOBAL)
+  set_target_properties(quill_lzma PROPERTIES IMPORTED_LOCATION ${QUILL_LZMA_PREFIX}/lib/liblzma.a)
+  target_include_directories(quill_lzma INTERFACE ${QUILL_LZMA_PREFIX}/include)
+  target_compile_definitions(quill_lzma INTERFACE LZMA_API_STATIC)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
+  add_library(quill_lzma INTERFACE)
+  target_link_libraries(quill_lzma INTERFACE PkgConfig::LZMA)
+  if(QUILL_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+endif()

@@ -1,0 +1,37 @@
+#include "launcher/run_launcher.h"
+
+#include "fsutil/file_system.h"
+#include "handoff/setup_launch.h"
+#include "launcher/instance_guard.h"
+#include "launcher/launcher_state.h"
+#include "launcher/options.h"
+#include "launcher/work_path.h"
+#include "payload/extract.h"
+#include "progress/progress_window.h"
+
+namespace {
+// Removes what an earlier run may have left: its manifest, the fennel.moss tree, and the work
+// directory itself when nothing else is in it.
+void RemoveLeftovers() {
+  char path[kShortPathBufferSize];
+  if (MakeWorkPath(kManifestName, sizeof path, path)) DeleteFileA(path);
+  if (MakeWorkPath(kScratchTreeName, sizeof path, path)) DeleteTree(path, 1);
+  char workDir[kPathBufferSize];
+  if (MakeWorkPath("", sizeof workDir, workDir)) DeleteTree(workDir, 0);
+}
+}  // namespace
+
+int RunLauncher(HINSTANCE instance, const char* argumentString) {
+  g_state.instance = instance;
+  ParseOptions(argumentString);
+  if (!GuardInstance()) return 1;
+
+  EnumResourceNamesA(instance, kPayloadType, AddEntrySize, 0);
+  RegisterGaugeClass();
+  RegisterDialogClass();
+  if (!g_state.silentMode) CreateProgressDialog();
+  RemoveLeftovers();
+  EnumResourceNamesA(instance, kPayloadType, ExtractEntry, 0);
+  RunSetupAndCleanUp();
+  return 0;
+}

@@ -1,0 +1,131 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <span>
+
+#include "base/bounded_text.h"
+#include "base/format_name.h"
+#include "base/win32_owners.h"
+#include "fsutil/file_system.h"
+#include "launcher/launcher_state.h"
+#include "launcher/messages.h"
+#include "launcher/work_path.h"
+#include "payload/entry_decoder.h"
+#include "payload/extract.h"
+#include "payload/manifest.h"
+#include "payload/progress_math.h"
+#include "progress/progress_report.h"
+
+namespace {
+constexpr std::size_t kStatusBufferSize = 128;
+constexpr std::size_t kFormatBufferSize = 4096;
+
+// The bytes of one entry's resource, locked in place in the mapped image.
+struct EntryData {
+  UniqueResource loaded;
+  std::span<const std::uint8_t> bytes;
+};
+
+bool LoadEntry(HMODULE module, LPCSTR type, LPCSTR name, EntryData* entry) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (!found) return false;
+  entry->loaded.reset(LoadResource(module, found));
+  if (!entry->loaded) return false;
+  const void* data = LockResource(entry->loaded.get());
+  if (!data) return false;
+  entry->bytes = {static_cast<const std::uint8_t*>(data), SizeofResource(module, found)};
+  return true;
+}
+
+void ShowStatusForEntry(const char* name) {
+  char format[kFormatBufferSize] = {};
+  LoadStringA(g_state.instance, kStringUnpacking, format, sizeof format);
+  char status[kStatusBufferSize];
+  FormatWithName(format, name, status, sizeof status, IsAnsiLeadByte);
+  SetStatusText(status);
+}
+
+// The answer once an entry is done: end the enumeration after the one entry -u asked for.
+BOOL AnswerAfter(const char* name) {
+  if (g_state.unpackName[0] && lstrcmpiA(g_state.unpackName, name) == 0) return FALSE;
+  return TRUE;
+}
+
+bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
+  DWORD written = 0;
+  return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+}  // namespace
+
+BOOL CALLBACK AddEntrySize(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (found) {
+    UniqueResource loaded(LoadResource(module, found));
+    g_state.totalPayloadBytes += SizeofResource(module, found);
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
+  if (IS_INTRESOURCE(name)) return TRUE;  // payload entries are named; a numbered one is not ours
+  ShowStatusForEntry(name);
+
+  char target[kShortPathBufferSize] = {};
+  if (g_state.unpackMode) {
+    CopyBounded(target, name);
+  } else if (MakeWorkPath(name, sizeof target, target)) {
+    CreateParentDirectories(target);
+  }
+
+  if (g_state.unpackName[0] && lstrcmpiA(g_state.unpackName, name) != 0) return TRUE;
+  if (g_state.unpackName[0]) g_state.unpackNameFound = 1;
+
+  EntryData entry;
+  if (!LoadEntry(module, type, name, &entry)) {
+    g_state.extractionFailed = 1;
+    return AnswerAfter(name);
+  }
+
+  UniqueFile file(CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  if (!file) {
+    g_state.extractionFailed = 1;
+    return AnswerAfter(name);
+  }
+  RecordInManifest(name);
+
+  EntryHeader header = {};
+  ReadEntryHeader(entry.bytes, &header);
+  const std::uint32_t outputSize = static_cast<std::uint32_t>(header.outputSize);
+  const EntryOutcome outcome = DecodeEntry(
+      entry.bytes,
+      [&file](const std::uint8_t* data, std::size_t size) {
+        return WriteAll(file.get(), data, size);
+      },
+      [&header, outputSize](std::uint32_t produced) {
+        SetProgress(ExtractionPercent(g_state.doneCompressedBytes, produced, header.streamLength,
+                                      outputSize, g_state.totalPayloadBytes));
+      });
+
+  switch (outcome) {
+    case EntryOutcome::kComplete:
+      g_state.doneCompressedBytes += header.streamLength;
+      return AnswerAfter(name);
+    case EntryOutcome::kBadProperties:
+      g_state.extractionFailed = 1;
+      return TRUE;
+    case EntryOutcome::kOutOfMemory:
+      g_state.extractionFailed = 1;
+      ShowMessageById(kStringOutOfMemory);
+      return FALSE;
+    case EntryOutcome::kCorrupt:
+      g_state.extractionFailed = 1;
+      ShowMessageById(kStringCorrupt);
+      return FALSE;
+    case EntryOutcome::kWriteFailed:
+      g_state.extractionFailed = 1;
+      ShowFormattedMessageById(kStringCannotWrite, name);
+      return FALSE;
+  }
+  return FALSE;
+}

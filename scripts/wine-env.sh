@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs a command with a private Wine prefix under its own Xvfb display, then stops both:
+# no wineserver, Xvfb or helper process outlives the command.
+#   wine-env.sh COMMAND [ARG...]
+# The prefix lives in build/wineprefix (QUILL_WINEPREFIX overrides it). Nested calls reuse the
+# environment of the outer one.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ -n "${QUILL_WINE_ENV:-}" ]; then exec "$@"; fi
+
+export WINEPREFIX=${QUILL_WINEPREFIX:-$root/build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+export LC_ALL=zh_CN.UTF-8
+export QUILL_WINE_ENV=1
+
+xvfb_pid=
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  [ -n "${fdfile:-}" ] && rm -f "$fdfile"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+fdfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+  [ -s "$fdfile" ] && break
+  sleep 0.1
+done
+if ! [ -s "$fdfile" ]; then echo "wine-env: Xvfb did not start" >&2; exit 1; fi
+export DISPLAY=":$(head -n 1 "$fdfile")"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  timeout 300 wineboot -i >/dev/null 2>&1
+  # A crashing test program must end, not wait for someone to close Wine's crash dialog.
+  timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  timeout 60 wineserver -w
+fi
+# One wineserver for the whole command keeps each program start cheap.
+wineserver -p >/dev/null 2>&1
+# Wine starts its service processes with the first program; start them here, detached from the
+# caller's output, or a test runner reading a program's output would wait for them to exit.
+timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1
+
+"$@"

@@ -1,0 +1,152 @@
+"""End-to-end harness: builds launchers with chosen payload entries and runs them under Wine.
+
+Everything here observes the launcher from outside, as a user or a deployment tool would: the
+files it leaves, the message boxes it shows (read and closed by the qdriver program), and its exit
+code. Tests must run inside scripts/wine-env.sh (make test does that).
+"""
+import dataclasses
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+BUILD_HOST = pathlib.Path(os.environ.get("QUILL_BUILD_HOST", ROOT / "build" / "host"))
+BUILD_WIN32 = pathlib.Path(os.environ.get("QUILL_BUILD_WIN32", ROOT / "build" / "win32"))
+QENCODE = BUILD_HOST / "qencode"
+LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
+QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
+STUB = BUILD_WIN32 / "quillstub.exe"
+
+# The launcher's texts as LoadStringA hands them out under code page 936.
+MSG_UNPACKING = "正在解包%s".encode("gbk")
+MSG_STARTING = "正在启动安装程序...".encode("gbk")
+MSG_CANNOT_WRITE = "无法写入文件 %s".encode("gbk")
+MSG_OUT_OF_MEMORY = "内存不足！".encode("gbk")
+MSG_CORRUPT = "解压缩包出错，请重新下载安装包。".encode("gbk")
+
+
+def pytest_configure(config):
+    if not os.environ.get("QUILL_WINE_ENV"):
+        raise pytest.UsageError("run the end-to-end tests inside scripts/wine-env.sh (make test does)")
+
+
+def winpath(path) -> str:
+    """The Windows path under Wine's Z: drive for a Unix path."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def encode_file(data: bytes, tmp: pathlib.Path, *options: str) -> bytes:
+    """A payload entry for `data`, made by the project's own encoder."""
+    tmp.mkdir(parents=True, exist_ok=True)
+    src, dst = tmp / "plain.bin", tmp / "entry.bin"
+    src.write_bytes(data)
+    subprocess.run([str(QENCODE), *options, str(src), str(dst)], check=True)
+    return dst.read_bytes()
+
+
+def entry_header(stream_length: int, properties: int, dictionary: int, output_size: int) -> bytes:
+    return struct.pack("<IBIQ", stream_length, properties, dictionary, output_size)
+
+
+@dataclasses.dataclass
+class Message:
+    text: bytes
+    caption: bytes
+    warning_icon: bool
+
+
+@dataclasses.dataclass
+class Run:
+    status: str  # "exit", "timeout", "killed" or "start-failed"
+    exit_code: int | None
+    messages: list
+
+    def texts(self):
+        return [m.text for m in self.messages]
+
+
+class Harness:
+    def __init__(self, tmp_path: pathlib.Path):
+        self.tmp = tmp_path
+        self.count = 0
+
+    def _fresh(self, stem: str) -> pathlib.Path:
+        self.count += 1
+        d = self.tmp / f"{stem}{self.count}"
+        d.mkdir(parents=True)
+        return d
+
+    def launcher(self, entries, name="setup.exe", directory=None) -> pathlib.Path:
+        """Links a launcher carrying `entries`: a list of (NAME, raw entry bytes), or a dict of
+        NAME -> file content, which is encoded with the default settings."""
+        if isinstance(entries, dict):
+            work = self._fresh("enc")
+            entries = [(n, encode_file(c, work / str(i))) for i, (n, c) in enumerate(entries.items())]
+        work = self._fresh("link")
+        rc = []
+        for i, (entry_name, raw) in enumerate(entries):
+            f = work / f"e{i}.bin"
+            f.write_bytes(raw)
+            quoted = entry_name.replace("\\", "\\\\")
+            # A LANGUAGE line before each entry keeps windres from joining adjacent string literals.
+            rc.append(f'LANGUAGE 0x09, 0x01\n"{quoted}" FILE "{f}"\n')
+        (work / "payload.rc").write_text("".join(rc) or "\n", encoding="utf-8")
+        out = (directory or work) / name
+        out.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([str(LINK_LAUNCHER), str(out), str(work / "payload.rc")], check=True)
+        return out
+
+    def temp_dir(self) -> pathlib.Path:
+        return self._fresh("temp")
+
+    def run(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
+            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None) -> Run:
+        """Starts `exe` through qdriver and waits for it (every wait has a time-out)."""
+        work = self._fresh("run")
+        lines = [f"exe={winpath(exe)}"]
+        if cmdline is not None:
+            lines.append(f"cmdline={cmdline.hex()}")
+        else:
+            lines.append(f"args={args.hex()}")
+        if temp is not None:
+            lines.append(f"temp={winpath(temp)}")
+        lines.append(f"cwd={winpath(cwd if cwd is not None else work)}")
+        lines.append(f"timeout_ms={timeout_ms}")
+        if hold_ms:
+            lines.append(f"hold_ms={hold_ms}")
+        if not press:
+            lines.append("press=none")
+        if kill_after_ms:
+            lines.append(f"kill_after_ms={kill_after_ms}")
+        for k, v in (env or {}).items():
+            lines.append(f"env={k}={v}")
+        request, result = work / "request.txt", work / "result.txt"
+        request.write_text("\n".join(lines) + "\n", encoding="latin-1")
+        subprocess.run(["wine", str(QDRIVER), winpath(request), winpath(result)],
+                       timeout=timeout_ms / 1000 + 60, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        messages, status, code = [], "missing", None
+        for line in result.read_text(encoding="latin-1").splitlines():
+            parts = line.split()
+            if parts[0] == "message":
+                unhex = lambda s: b"" if s == "-" else bytes.fromhex(s)
+                messages.append(Message(unhex(parts[1]), unhex(parts[2]), parts[3] == "1"))
+            elif parts[0] == "exit":
+                status, code = "exit", int(parts[1])
+            else:
+                status = parts[0]
+        return Run(status, code, messages)
+
+
+@pytest.fixture
+def harness(tmp_path):
+    return Harness(tmp_path)
+
+
+def files_under(root: pathlib.Path) -> dict:
+    """Relative path -> bytes of every file below `root`."""
+    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}

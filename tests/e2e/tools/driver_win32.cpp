@@ -1,0 +1,211 @@
+// qdriver: starts a launcher the way a user or a deployment tool would, and watches it from outside.
+//
+//   qdriver.exe REQUEST RESULT
+//
+// REQUEST holds "key=value" lines (values marked hex are hex-encoded bytes, so that quotes, blanks
+// and GBK bytes reach the launcher exactly):
+//   exe=PATH            the program to start (Windows path)
+//   args=HEX            its argument string; the command line is "PATH" followed by a blank and it
+//   cmdline=HEX         a whole command line instead (program name included)
+//   cwd=PATH            its current directory
+//   temp=PATH           TMP and TEMP for it (Wine ignores the Unix ones)
+//   env=NAME=VALUE      a further environment variable (repeatable)
+//   timeout_ms=N        how long everything may take (default 60000); then the tree is killed
+//   press=ok|none       what to do with each message box of the launcher (default ok)
+//   hold_ms=N           how long to leave each message box open before pressing OK
+//   kill_after_ms=N     terminate the launcher after N ms (fault tests)
+//
+// RESULT receives lines:
+//   message HEXTEXT HEXCAPTION WARNINGICON   one per message box, in order
+//   exit N | timeout | killed | start-failed ERROR
+// Every wait has a time-out; the launcher and everything it starts run in a job object that is
+// killed when the driver ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out.empty() ? "-" : out;
+}
+
+std::string Unhex(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    out += static_cast<char>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16));
+  }
+  return out;
+}
+
+struct Request {
+  std::string exe, args, cmdline, cwd, temp;
+  std::vector<std::string> env;
+  bool hasArgs = false, hasCmdline = false;
+  DWORD timeoutMs = 60000, holdMs = 0, killAfterMs = 0;
+  bool press = true;
+};
+
+bool ReadRequest(const char* path, Request* r) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char line[65536 * 2 + 64];
+  while (std::fgets(line, sizeof line, f)) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    const std::size_t eq = s.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = s.substr(0, eq), value = s.substr(eq + 1);
+    if (key == "exe") r->exe = value;
+    else if (key == "args") r->args = Unhex(value), r->hasArgs = true;
+    else if (key == "cmdline") r->cmdline = Unhex(value), r->hasCmdline = true;
+    else if (key == "cwd") r->cwd = value;
+    else if (key == "temp") r->temp = value;
+    else if (key == "env") r->env.push_back(value);
+    else if (key == "timeout_ms") r->timeoutMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "hold_ms") r->holdMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "kill_after_ms") r->killAfterMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "press") r->press = value != "none";
+  }
+  std::fclose(f);
+  return true;
+}
+
+// The driver's environment with TMP/TEMP replaced and the extra variables added.
+std::vector<char> BuildEnvironment(const Request& r) {
+  std::vector<std::string> vars;
+  const char* block = GetEnvironmentStringsA();
+  for (const char* p = block; *p; p += std::strlen(p) + 1) {
+    std::string var(p);
+    std::string upper = var.substr(0, var.find('='));
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (!r.temp.empty() && (upper == "TMP" || upper == "TEMP")) continue;
+    vars.push_back(var);
+  }
+  FreeEnvironmentStringsA(const_cast<char*>(block));
+  if (!r.temp.empty()) {
+    vars.push_back("TMP=" + r.temp);
+    vars.push_back("TEMP=" + r.temp);
+  }
+  for (const std::string& e : r.env) vars.push_back(e);
+  std::vector<char> out;
+  for (const std::string& v : vars) out.insert(out.end(), v.c_str(), v.c_str() + v.size() + 1);
+  out.push_back('\0');
+  return out;
+}
+
+struct BoxSearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char cls[64] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  if (pid == search->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: qdriver REQUEST RESULT\n");
+    return 2;
+  }
+  Request r;
+  if (!ReadRequest(argv[1], &r)) {
+    std::fprintf(stderr, "qdriver: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  std::FILE* out = std::fopen(argv[2], "wb");
+  if (!out) return 2;
+
+  std::string commandLine = r.hasCmdline ? r.cmdline : "\"" + r.exe + "\"";
+  if (!r.hasCmdline && r.hasArgs) commandLine += " " + r.args;
+  std::vector<char> cmd(commandLine.begin(), commandLine.end());
+  cmd.push_back('\0');
+  std::vector<char> env = BuildEnvironment(r);
+
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(r.exe.empty() ? nullptr : r.exe.c_str(), cmd.data(), nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED, env.data(), r.cwd.empty() ? nullptr : r.cwd.c_str(), &si,
+                      &pi)) {
+    std::fprintf(out, "start-failed %lu\n", GetLastError());
+    std::fclose(out);
+    return 1;
+  }
+  AssignProcessToJobObject(job, pi.hProcess);
+  ResumeThread(pi.hThread);
+  CloseHandle(pi.hThread);
+
+  const DWORD start = GetTickCount();
+  bool killed = false;
+  for (;;) {
+    if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) break;
+    const DWORD elapsed = GetTickCount() - start;
+    if (r.killAfterMs && elapsed >= r.killAfterMs) {
+      TerminateProcess(pi.hProcess, 0xDEAD);
+      WaitForSingleObject(pi.hProcess, 5000);
+      killed = true;
+      break;
+    }
+    if (elapsed >= r.timeoutMs) {
+      std::fprintf(out, "timeout\n");
+      std::fclose(out);
+      TerminateJobObject(job, 1);
+      return 1;
+    }
+    BoxSearch search = {pi.dwProcessId, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.found || !r.press) continue;
+    char text[4096] = {}, caption[512] = {};
+    GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
+    GetWindowTextA(search.found, caption, sizeof caption);
+    HWND iconControl = GetDlgItem(search.found, 1088);
+    const HICON shown = iconControl ? reinterpret_cast<HICON>(
+                                          SendMessageA(iconControl, STM_GETICON, 0, 0))
+                                    : nullptr;
+    const bool warning = shown && shown == LoadIconA(nullptr, IDI_WARNING);
+    std::fprintf(out, "message %s %s %d\n", Hex(text).c_str(), Hex(caption).c_str(),
+                 warning ? 1 : 0);
+    std::fflush(out);
+    if (r.holdMs) Sleep(r.holdMs);
+    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(search.found, IDOK)));
+    for (int i = 0; i < 250 && IsWindow(search.found); ++i) Sleep(20);
+  }
+  if (killed) {
+    std::fprintf(out, "killed\n");
+  } else {
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    std::fprintf(out, "exit %lu\n", code);
+  }
+  std::fclose(out);
+  CloseHandle(pi.hProcess);
+  // Whatever the launcher started and left running is ended with the job.
+  CloseHandle(job);
+  return 0;
+}
