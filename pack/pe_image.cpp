@@ -33,6 +33,7 @@ struct TreeReader {
   // Reads `size` bytes at `offset` from the start of the resource directory.
   bool ReadAt(std::uint32_t offset, std::span<std::uint8_t> out) {
     std::uint64_t fileOffset = 0;
+    if (out.empty()) return true;
     if (offset >= rootSize || out.size() > rootSize - offset ||
         !RvaToFileOffset(image, rootRva + offset, static_cast<std::uint32_t>(out.size()),
                          &fileOffset) ||

@@ -223,6 +223,13 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   for (const PeSection& s : image.sections) {
     if (s.rawSize) firstRaw = std::min<std::uint64_t>(firstRaw, s.rawPointer);
   }
+  // Headers that claim to end before the section table, or past the file, are not patched.
+  if (keepEnd > stub.size() || tableEnd > image.sizeOfHeaders ||
+      image.optionalHeaderOffset + kOptDataDirectories + 8 * (kSecurityDirectoryIndex + 1) >
+          image.sectionTableOffset) {
+    *error = "the stub's headers are inconsistent";
+    return false;
+  }
   if (tableEnd > firstRaw) {
     *error = "the stub's headers have no room for another section";
     return false;
