@@ -4,6 +4,7 @@
 #include "base/win32_owners.h"
 #include "fsutil/file_system.h"
 #include "handoff/command_line.h"
+#include "handoff/entry_dirs.h"
 #include "handoff/setup_launch.h"
 #include "launcher/launcher_state.h"
 #include "launcher/messages.h"
@@ -48,10 +49,18 @@ int BuildCommandLine(HandoffProgram program, const char* programPath, char* out,
   return ComposeCommandLine(program, parts, out, capacity);
 }
 
+// Deletes an entry's file, then the directories its name contains when they are empty:
+// extraction created them, and left behind they would keep the work directory from going.
 BOOL CALLBACK DeleteUnpackedEntry(HMODULE, LPCSTR, LPSTR name, LONG_PTR) {
   if (IS_INTRESOURCE(name)) return TRUE;  // not a payload entry, so nothing was unpacked for it
   char path[kShortPathBufferSize];
   if (MakeWorkPath(name, sizeof path, path)) DeleteFileA(path);
+  ForEachEntryDirectory(name, [&path](std::string_view directory) {
+    char nameBuffer[kShortPathBufferSize];
+    if (CopyBounded(nameBuffer, directory) && MakeWorkPath(nameBuffer, sizeof path, path)) {
+      RemoveDirectoryA(path);
+    }
+  });
   return TRUE;
 }
 

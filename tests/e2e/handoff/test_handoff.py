@@ -163,19 +163,25 @@ def test_a_stale_uninstaller_is_not_started_nor_deleted(harness):
     assert sorted(p.name for p in work.iterdir()) == ["uninstall.exe"]
 
 
-def test_what_the_program_leaves_stays_while_everything_unpacked_goes(harness):
+@pytest.mark.parametrize("leaves, left", [
+    ([], []),
+    (["leave=LOG.TXT"], ["LOG.TXT"]),
+    # A file of the program's own inside an entry's directory keeps that directory.
+    (["leave=DOCS\\EN\\NOTE.TXT"], ["DOCS", "DOCS/EN", "DOCS/EN/NOTE.TXT"]),
+])
+def test_what_the_program_leaves_stays_while_everything_unpacked_goes(harness, leaves, left):
     entries = {"SETUP.EXE": QSETUP.read_bytes(), "README.TXT": README,
-               "DOCS\\MANUAL.TXT": b"manual"}
+               "DOCS\\MANUAL.TXT": b"manual", "DOCS\\EN\\INDEX.TXT": b"index"}
     run, setup, exe, work = install(
-        harness, "leave=LOG.TXT", "mkdir=fennel.moss", "mkdir=fennel.moss\\sub",
+        harness, *leaves, "mkdir=fennel.moss", "mkdir=fennel.moss\\sub",
         "leave=fennel.moss\\sub\\cache.bin", "exit=0", entries=entries)
     assert run.status == "exit" and run.exit_code == 0
-    assert sorted(setup.facts()["file"]) == [b"Archive.lst", b"DOCS\\MANUAL.TXT", b"README.TXT",
-                                             b"SETUP.EXE"]
-    # The entry's file goes; the directory it was unpacked into is the program's business.
-    left = sorted(str(p.relative_to(work)) for p in work.rglob("*"))
-    assert left == ["DOCS", "LOG.TXT"]
-    assert (work / "LOG.TXT").read_bytes() == b"left by qsetup"
+    assert sorted(setup.facts()["file"]) == [b"Archive.lst", b"DOCS\\EN\\INDEX.TXT",
+                                             b"DOCS\\MANUAL.TXT", b"README.TXT", b"SETUP.EXE"]
+    if not left:
+        assert not work.exists()
+    else:
+        assert sorted(str(p.relative_to(work)) for p in work.rglob("*")) == left
 
 
 def test_a_missing_setup_program_starts_nothing_and_deletes_nothing(harness):
