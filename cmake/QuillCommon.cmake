@@ -1,5 +1,6 @@
 option(QUILL_BUILD_TESTS "Build the tests" ON)
 option(QUILL_SANITIZE "Host build: AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+option(QUILL_FUZZ "Host build: the libFuzzer targets of tests/fuzz (clang)" OFF)
 
 function(quill_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
@@ -33,5 +34,9 @@ else()
   if(QUILL_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
+  endif()
+  if(QUILL_FUZZ)
+    # Coverage for libFuzzer in every object; only the fuzz targets link its main.
+    add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
 endif()
