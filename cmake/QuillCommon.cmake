@@ -8,10 +8,10 @@ endfunction()
 
 if(WIN32)
   # The launcher: no exceptions or RTTI, small, static runtime so it needs no DLL of its own.
-  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections)
   set(QUILL_LAUNCHER_LINK_FLAGS -static -Wl,--gc-sections -s)
   string(JOIN " " QUILL_LAUNCHER_LINK_FLAGS_STR ${QUILL_LAUNCHER_LINK_FLAGS})
-  add_compile_options(-Os -ffunction-sections -fdata-sections)
+  add_compile_options(-Os -ffunction-sections)
   add_link_options(-static)
 
   set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)

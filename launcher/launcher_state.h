@@ -47,7 +47,8 @@ struct LauncherState {
   std::uint32_t setupExitCode;  // its exit code, once it has ended
 };
 
+// Zero-filled at load; WinMain calls ResetLauncherState first, which gives workDirName its start
+// value quill_temp. Tests call it before each simulated launch.
 extern LauncherState g_state;
 
-// Puts the state back to its process-start values (tests run many launches in one process).
 void ResetLauncherState();
