@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <string_view>
 
-// The longest command line CreateProcessA takes (32,767 characters) and its terminator.
-inline constexpr std::size_t kCommandLineSize = 32767 + 1;
+// CreateProcessA takes a command line of up to 32,767 UTF-16 characters, its terminator
+// included. Its ANSI form needs up to two bytes for each in a double-byte code page.
+inline constexpr std::size_t kCommandLineMaxChars = 32767;
+inline constexpr std::size_t kCommandLineSize = 2 * kCommandLineMaxChars + 2;
 
 // The package directory beside the launcher, passed behind " -a " when it exists.
 inline constexpr char kPackageDirName[] = "wares";

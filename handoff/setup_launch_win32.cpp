@@ -35,7 +35,8 @@ void FindPackageDirectory(const char* modulePath, char* out, std::size_t capacit
   if (length == 0 || length >= capacity) CopyBounded(out, capacity, longForm);
 }
 
-// Builds the line for the chosen program; 0 when some part is missing or the line does not fit.
+// Builds the line for the chosen program; 0 when some part is missing or the line is longer than
+// the system starts a program with.
 int BuildCommandLine(HandoffProgram program, const char* programPath, char* out,
                      std::size_t capacity) {
   char modulePath[kPathBufferSize] = {};
@@ -46,7 +47,10 @@ int BuildCommandLine(HandoffProgram program, const char* programPath, char* out,
     FindPackageDirectory(modulePath, packageDir, sizeof packageDir);
   }
   const CommandLineParts parts = {programPath, packageDir, modulePath, g_state.passThroughArgs};
-  return ComposeCommandLine(program, parts, out, capacity);
+  if (!ComposeCommandLine(program, parts, out, capacity)) return 0;
+  // The system counts the line in UTF-16 characters, as it converts the line for the program.
+  const int characters = MultiByteToWideChar(CP_ACP, 0, out, -1, nullptr, 0);
+  return characters > 0 && static_cast<std::size_t>(characters) <= kCommandLineMaxChars ? 1 : 0;
 }
 
 // Deletes an entry's file, then the directories its name contains when they are empty:

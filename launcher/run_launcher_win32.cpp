@@ -3,8 +3,10 @@
 #include "fsutil/file_system.h"
 #include "handoff/setup_launch.h"
 #include "launcher/exit_code.h"
+#include "launcher/fatal.h"
 #include "launcher/instance_guard.h"
 #include "launcher/launcher_state.h"
+#include "launcher/messages.h"
 #include "launcher/options.h"
 #include "launcher/work_path.h"
 #include "payload/extract.h"
@@ -24,6 +26,7 @@ void RemoveLeftovers() {
 
 int RunLauncher(HINSTANCE instance, const char* argumentString) {
   g_state.instance = instance;
+  SetFatalReporter(ShowMessageText);
   ParseOptions(argumentString);
   if (!GuardInstance()) return 1;
 

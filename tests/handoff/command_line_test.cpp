@@ -68,7 +68,7 @@ TEST(ComposeCommandLine, RefusesALineThatDoesNotFitAndNeverWritesBeyond) {
   }
 }
 
-TEST(ComposeCommandLine, TakesTheLongestArgumentStringWindowsDelivers) {
+TEST(ComposeCommandLine, FillsItsWholeBuffer) {
   const std::string setup = std::string(kWork) + "SETUP.EXE";
   const std::string launcher = "C:\\l.exe";
   const std::string head = setup + " -n " + launcher;

@@ -11,15 +11,10 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_WIN32, MSG_CORRUPT, ROOT, encode_file, entry_header, winpath
+from conftest import BUILD_WIN32, MSG_CORRUPT, encode_file, entry_header, winpath
 
 QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
 README = b"read me\r\n" * 100
-
-# Cases that need the option scan (-u) wait for it; every other case runs now.
-needs_options = pytest.mark.skipif(
-    "unpackMode = 1" not in (ROOT / "launcher" / "options.cpp").read_text(),
-    reason="the option scan does not recognise -u yet (launcher/options.cpp)")
 
 
 class Setup:
@@ -203,12 +198,18 @@ def test_an_extraction_failure_still_starts_and_cleans_up_but_exits_2(harness, t
     assert not work.exists()
 
 
-@pytest.mark.parametrize("extra, started", [(0, True), (1, False)])
-def test_the_longest_line_is_started_and_a_longer_one_refused(harness, extra, started):
+@pytest.mark.parametrize("fill, extra, started", [
+    (b"a", 0, True),
+    (b"a", 1, False),
+    # Counted in characters, not bytes: 2-byte GBK characters make a line of twice the bytes.
+    (b"\xb0\xa1", 0, True),
+    (b"\xb0\xa1", 1, False),
+])
+def test_the_longest_line_is_started_and_a_longer_one_refused(harness, fill, extra, started):
     temp = harness.temp_dir()
     exe = harness.launcher({"SETUP.EXE": QSETUP.read_bytes()})
     head = work_prefix(temp / "quill_temp") + b"SETUP.EXE -n " + wpath(exe) + b" "
-    args = b"a" * (32766 - len(head) + extra)  # 32,766 characters, the most Windows starts
+    args = fill * (32766 - len(head) + extra)  # 32,766 characters, the most Windows starts
     setup = Setup(harness)
     run = harness.run(exe, args, temp=temp, env=setup.env)
     assert run.status == "exit" and run.exit_code == (0 if started else 2)
@@ -220,7 +221,6 @@ def test_the_longest_line_is_started_and_a_longer_one_refused(harness, extra, st
         assert (temp / "quill_temp" / "SETUP.EXE").exists()
 
 
-@needs_options
 def test_unpack_mode_starts_nothing_and_deletes_nothing(harness):
     cwd = harness._fresh("cwd")
     run, setup, exe, work = install(harness, args=b"-u", cwd=cwd)
@@ -229,7 +229,6 @@ def test_unpack_mode_starts_nothing_and_deletes_nothing(harness):
     assert sorted(p.name for p in cwd.iterdir()) == ["README.TXT", "SETUP.EXE"]
 
 
-@needs_options
 @pytest.mark.parametrize("args, exit_code, kept", [
     (b"-u readme.txt", 0, ["README.TXT"]),
     (b"-u NOSUCH.TXT", 2, []),
