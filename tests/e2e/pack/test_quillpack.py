@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import QUILLPACK, STUB, files_under
+from conftest import BUILD_WIN32, QUILLPACK, STUB, files_under, winpath
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[3] / "bench"))
 import make_corpus  # noqa: E402
@@ -25,6 +25,7 @@ def upper_tree(files: dict) -> dict:
 
 
 def unpacked(harness, exe):
+    """What the launcher unpacks (the packages here carry no setup program, so it stays)."""
     temp = harness.temp_dir()
     run = harness.run(exe, b"-ms", temp=temp)
     assert run.status == "exit" and run.messages == []
@@ -69,8 +70,21 @@ def test_builds_are_identical_whatever_the_jobs_and_file_order(harness, tmp_path
     assert a.read_bytes() == b.read_bytes()
 
 
+def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
+    source = tmp_path / "src"
+    make_corpus.make(source, files=12, mib=1, seed=5)
+    host = harness.packed(source)
+    made = tmp_path / "win.exe"
+    subprocess.run(["wine", str(BUILD_WIN32 / "quillpack.exe"), "build", "-q", "-o", winpath(made),
+                    winpath(source)], check=True, timeout=300, capture_output=True)
+    assert made.read_bytes() == host.read_bytes()
+    listed = subprocess.run(["wine", str(BUILD_WIN32 / "quillpack.exe"), "list", winpath(made)],
+                            check=True, timeout=120, capture_output=True, text=True).stdout
+    assert listed.replace("\r\n", "\n") == quillpack("list", host).stdout
+
+
 def test_other_preset_gives_other_entries_that_the_launcher_unpacks(harness):
-    files = {"SETUP.EXE": b"MZ" + bytes(range(256)) * 300, "docs/readme.txt": b"hello\r\n" * 999}
+    files = {"TOOL.BIN": b"MZ" + bytes(range(256)) * 300, "docs/readme.txt": b"hello\r\n" * 999}
     fast, default = harness.packed(files, "--preset", "1"), harness.packed(files)
     assert fast.read_bytes() != default.read_bytes()
     assert unpacked(harness, fast) == upper_tree(files)
@@ -91,7 +105,7 @@ def sign(exe, signed, key, cert):
 
 
 def test_signed_installer_verifies_runs_and_reads(harness, tmp_path):
-    files = {"SETUP.EXE": os.urandom(5000), "lib/data.bin": b"\x00\x01" * 40000}
+    files = {"TOOL.BIN": os.urandom(5000), "lib/data.bin": b"\x00\x01" * 40000}
     exe = harness.packed(files)
     key, cert = make_certificate(tmp_path)
     signed = tmp_path / "signed.exe"
