@@ -2,8 +2,10 @@
 
 #include "fsutil/file_system.h"
 #include "handoff/setup_launch.h"
+#include "launcher/fatal.h"
 #include "launcher/instance_guard.h"
 #include "launcher/launcher_state.h"
+#include "launcher/messages.h"
 #include "launcher/options.h"
 #include "launcher/work_path.h"
 #include "payload/extract.h"
@@ -23,6 +25,7 @@ void RemoveLeftovers() {
 
 int RunLauncher(HINSTANCE instance, const char* argumentString) {
   g_state.instance = instance;
+  SetFatalReporter(ShowMessageText);
   ParseOptions(argumentString);
   if (!GuardInstance()) return 1;
 
