@@ -90,8 +90,9 @@ std::vector<EntryFinding> CheckEntry(const PackageEntry& entry,
             " languages; the launcher extracts only one of them");
   }
   std::uint64_t produced = 0;
+  EntryHeader header;
   const EntryOutcome outcome = DecodeEntry(
-      std::span<const std::uint8_t>(bytes),
+      std::span<const std::uint8_t>(bytes), &header,
       [&](const std::uint8_t*, std::size_t n) {
         produced += n;
         return true;
@@ -249,8 +250,9 @@ int RunExtract(const std::string& installer, const std::string& directory,
       status = 1;
       continue;
     }
+    EntryHeader header;
     const EntryOutcome outcome = DecodeEntry(
-        std::span<const std::uint8_t>(bytes),
+        std::span<const std::uint8_t>(bytes), &header,
         [&](const std::uint8_t* data, std::size_t n) {
           return std::fwrite(data, 1, n, out.get()) == n;
         },

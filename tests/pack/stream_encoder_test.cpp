@@ -44,8 +44,9 @@ TEST(StreamEncoder, LauncherDecoderRestoresEveryByte) {
     EXPECT_EQ(header.outputSize, size);
     EXPECT_EQ(header.streamLength, entry.size() - kStreamLengthFieldSize);
     std::vector<std::uint8_t> out;
+    EntryHeader decoded;
     const EntryOutcome outcome = DecodeEntry(
-        std::span<const std::uint8_t>(entry),
+        std::span<const std::uint8_t>(entry), &decoded,
         [&](const std::uint8_t* p, std::size_t n) {
           out.insert(out.end(), p, p + n);
           return true;
