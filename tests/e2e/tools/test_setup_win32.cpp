@@ -15,7 +15,8 @@
 //
 // The report has one "key HEX" line per fact (HEX: the bytes, "-" when empty):
 //   module, cmdline (GetCommandLineA byte for byte), cwd, short, file (one per file below the
-//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed)
+//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed; counted from
+//   the start of the watch) and dialog_gone_since_start_ms (counted from the process's creation)
 #include <windows.h>
 
 #include <cstdio>
@@ -96,6 +97,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   report.Add("cwd", cwd);
   ListFiles(cwd, "", &report);
 
+  // Milliseconds this process had been running when it read its request: the launcher's idle
+  // wait started when it created this process.
+  FILETIME created, exited, kernel, user, now;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const DWORD startTick =
+      GetTickCount() - static_cast<DWORD>((ticks(now) - ticks(created)) / 10000);
+
   std::string reportPath;
   int exitCode = 0;
   bool idle = false;
@@ -137,6 +149,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
       report.Add("dialog_seen", seen ? "1" : "0");
       report.Add("dialog_gone_ms", std::to_string(goneMs));
+      report.Add("dialog_gone_since_start_ms",
+                 std::to_string(goneMs < 0 ? -1 : goneMs + static_cast<long>(start - startTick)));
     } else if (key == "leave") {
       HANDLE f = CreateFileA(value.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
