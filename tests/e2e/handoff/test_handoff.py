@@ -242,7 +242,7 @@ def test_unpack_mode_exit_code_tells_whether_the_named_entry_was_there(harness, 
     assert sorted(p.name for p in cwd.iterdir()) == kept
 
 
-@pytest.mark.parametrize("idle, gone_before_ms", [(True, 2500), (False, 8000)])
+@pytest.mark.parametrize("idle, gone_before_ms", [(True, 1500), (False, 6000)])
 def test_the_progress_dialog_goes_once_the_program_is_idle_or_after_3_seconds(
         harness, idle, gone_before_ms):
     lines = ["window=QuillTestSetup", "idle=1"] if idle else []
