@@ -3,15 +3,24 @@
 # and the compressed size next to `xz --format=lzma -6` on the same files (each file on its own,
 # as quillpack stores them). Checks that both builds are byte-identical.
 #   bench/quillpack-bench.sh [FILES] [MIB]        (default: 300 files, 300 MiB)
-# Needs build/host/quillpack (make build). The corpus is generated under build/bench, not kept
-# in the repository.
+# Needs build/win32 (make build) for the stub; quillpack itself is built without the sanitizers in
+# build/bench/tool (QUILLPACK=path picks another). The corpus is generated under build/bench, not
+# kept in the repository.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 files=${1:-300}
 mib=${2:-300}
-quillpack=${QUILLPACK:-build/host/quillpack}
 work=build/bench
+quillpack=${QUILLPACK:-}
+if [ -z "$quillpack" ]; then
+  tool=$work/tool
+  [ -f "$tool/build.ninja" ] || CC=clang CXX=clang++ cmake -S . -B "$tool" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DQUILL_SANITIZE=OFF -DQUILL_BUILD_TESTS=OFF \
+    -DQUILL_WIN32_BIN="$root/build/win32" >/dev/null
+  cmake --build "$tool" --target quillpack >/dev/null
+  quillpack=$tool/quillpack
+fi
 corpus=$work/corpus-$files-$mib
 mkdir -p "$work"
 [ -d "$corpus" ] || python3 bench/make_corpus.py "$corpus" --files "$files" --mib "$mib"
