@@ -217,6 +217,10 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
         keepEnd = std::max<std::uint64_t>(keepEnd, std::uint64_t{s.rawPointer} + s.rawSize);
     }
   }
+  if (virtualEnd > kImageLimit) {
+    *error = "the stub's sections reach beyond a 32-bit image";
+    return false;
+  }
   const std::size_t index = replace ? static_cast<std::size_t>(old) : image.sections.size();
   const std::uint64_t tableEnd = image.sectionTableOffset + kSectionHeaderSize * (index + 1);
   std::uint64_t firstRaw = image.sizeOfHeaders;
