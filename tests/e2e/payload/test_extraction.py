@@ -339,3 +339,35 @@ def test_a_skipped_entry_is_reported_in_the_exit_code(harness, case):
     assert run.status == "exit" and run.messages == []
     assert report.exists(), "the setup program ran"
     assert run.exit_code == code
+
+
+# --- unpack mode, as extraction sees it --------------------------------------------------------
+
+
+def test_unpack_of_one_entry_ends_the_enumeration_after_it(harness):
+    # The manifest still goes to the work directory when that exists, so it shows which entries
+    # were extracted: A.TXT is passed over, B.BIN extracted, C.TXT never visited.
+    exe = harness.launcher({"A.TXT": b"first", "B.BIN": b"second", "C.TXT": b"third"})
+    temp, cwd = harness.temp_dir(), harness.temp_dir()
+    (temp / "quill_temp").mkdir()
+    (temp / "quill_temp" / "OTHER.TXT").write_bytes(b"keeps the directory")
+    run = harness.run(exe, b"-u b.bin", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    assert files_under(cwd) == {"B.BIN": b"second"}
+    assert files_under(temp / "quill_temp") == {"Archive.lst": manifest("B.BIN"),
+                                                "OTHER.TXT": b"keeps the directory"}
+
+
+def test_unpack_creates_no_directories(harness):
+    files = {"DATA\\TABLE.DAT": b"table", "README.TXT": b"read me"}
+    exe = harness.launcher(files)
+    temp, cwd = harness.temp_dir(), harness.temp_dir()
+    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.messages == []
+    assert run.exit_code != 0  # an entry could not be written
+    assert files_under(cwd) == {"README.TXT": b"read me"}
+
+    (cwd / "DATA").mkdir()
+    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    assert files_under(cwd) == {"DATA/TABLE.DAT": b"table", "README.TXT": b"read me"}
