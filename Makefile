@@ -36,6 +36,10 @@ test-wine: build
 e2e: build
 	@scripts/wine-env.sh /usr/bin/python3 -m pytest tests/e2e -q $(ARGS)
 
+# Fuzzing for as long as asked: make fuzz FUZZ_SECONDS=3600 [FUZZ_TARGETS=options_fuzz]
+fuzz: deps
+	@scripts/run-fuzz.sh $(FUZZ_TARGETS)
+
 demo: build
 	@scripts/demo.sh
 

@@ -1,5 +1,6 @@
 option(QUILL_BUILD_TESTS "Build the tests" ON)
 option(QUILL_SANITIZE "Host build: AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+option(QUILL_FUZZ "Host build: the libFuzzer targets of tests/fuzz (clang)" OFF)
 
 function(quill_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
@@ -7,10 +8,10 @@ endfunction()
 
 if(WIN32)
   # The launcher: no exceptions or RTTI, small, static runtime so it needs no DLL of its own.
-  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections)
   set(QUILL_LAUNCHER_LINK_FLAGS -static -Wl,--gc-sections -s)
   string(JOIN " " QUILL_LAUNCHER_LINK_FLAGS_STR ${QUILL_LAUNCHER_LINK_FLAGS})
-  add_compile_options(-Os -ffunction-sections -fdata-sections)
+  add_compile_options(-Os -ffunction-sections)
   add_link_options(-static)
 
   set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
@@ -33,5 +34,9 @@ else()
   if(QUILL_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
+  endif()
+  if(QUILL_FUZZ)
+    # Coverage for libFuzzer in every object; only the fuzz targets link its main.
+    add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
 endif()

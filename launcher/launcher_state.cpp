@@ -4,7 +4,7 @@
 
 #include "base/bounded_text.h"
 
-LauncherState g_state = {nullptr, nullptr, 0, 0, {}, 0, {}, "quill_temp", 0, 0, 0, 0, 0, 0, 0, 0};
+LauncherState g_state;
 
 void ResetLauncherState() {
   std::memset(&g_state, 0, sizeof g_state);

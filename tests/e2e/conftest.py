@@ -10,6 +10,7 @@ import pathlib
 import shutil
 import struct
 import subprocess
+import time
 
 import pytest
 
@@ -19,6 +20,7 @@ BUILD_WIN32 = pathlib.Path(os.environ.get("QUILL_BUILD_WIN32", ROOT / "build" / 
 QENCODE = BUILD_HOST / "qencode"
 LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
 QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
+QHOLDER = BUILD_WIN32 / "tests" / "qholder.exe"
 STUB = BUILD_WIN32 / "quillstub.exe"
 # A launcher with the progress window's test-only trace points (tests/e2e/tools/progress_trace_win32.cpp).
 LINK_TRACED_LAUNCHER = BUILD_WIN32 / "tests" / "link-traced-launcher.sh"
@@ -104,6 +106,10 @@ class Harness:
         subprocess.run([str(link), str(out), str(work / "payload.rc")], check=True)
         return out
 
+    def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":
+        """A window of class `cls` owned by a program in the background, while the `with` lasts."""
+        return WindowHolder(self._fresh("holder") / "state.txt", cls, minimized, busy)
+
     def temp_dir(self) -> pathlib.Path:
         return self._fresh("temp")
 
@@ -147,6 +153,57 @@ class Harness:
             else:
                 status = parts[0]
         return Run(status, code, messages)
+
+
+class WindowHolder:
+    """A qholder program in the background, owning a top-level window of class `cls` (a running
+    setup program or launcher, as the instance guard sees one). Use it as a context manager."""
+
+    def __init__(self, state: pathlib.Path, cls: str, minimized=False, busy=False):
+        self.state_file = state
+        self.args = [str(QHOLDER), cls, winpath(state)]
+        self.args += ["minimized"] * minimized + ["busy"] * busy
+        self.process = None
+
+    def __enter__(self):
+        self.process = subprocess.Popen(["wine", *self.args], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.wait_for(lambda s: True, timeout=30)
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def state(self) -> dict:
+        """The window's last reported state: {"iconic": 0|1, "foreground": 0|1}, or {}."""
+        try:
+            lines = self.state_file.read_text().split("\n")
+        except FileNotFoundError:
+            return {}
+        return {k: int(v) for k, v in (line.split() for line in lines if line.strip())}
+
+    def wait_for(self, predicate, timeout=10.0) -> dict:
+        """Waits until the reported state satisfies `predicate`; answers the last state seen."""
+        deadline = time.monotonic() + timeout
+        while True:
+            state = self.state()
+            if state and predicate(state):
+                return state
+            if time.monotonic() >= deadline:
+                if not state:
+                    raise TimeoutError("qholder reported no state")
+                return state
+            time.sleep(0.05)
+
+    def __exit__(self, *exc):
+        pathlib.Path(str(self.state_file) + ".stop").touch()
+        try:
+            self.process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=15)
+        return False
 
 
 @pytest.fixture
