@@ -85,3 +85,13 @@ def inspect(desktop: str, exe_name: str) -> dict:
         elif words[0] == "colour":
             result["colours"][words[1]] = tuple(int(v) for v in words[2:5])
     return result
+
+
+def font_for(face: bytes, points: int, text: bytes):
+    """The face a dialog font `face` of `points` gets, and how many characters of `text` it has
+    no glyph for."""
+    out = subprocess.run(["wine", str(QINSPECT), "--font", face.hex(), str(points), text.hex()],
+                         check=True, timeout=60, capture_output=True).stdout.decode("latin-1")
+    words = out.split()
+    assert words[0] == "font", out
+    return bytes.fromhex(words[1]).decode("gbk"), int(words[3])

@@ -33,9 +33,11 @@ void WaitAtGate(int k) {
   std::snprintf(path, sizeof path, "%s\\status%d.go", dir, k);
   // A wait that looks at the message queue (without taking anything from it) lets Wine copy the
   // window contents already painted to the X display; a plain Sleep would leave the last paint
-  // of the launcher unseen for as long as the gate stays shut.
-  for (int i = 0; i < 3000 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++i) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  // of the launcher unseen for as long as the gate stays shut. With messages waiting it returns
+  // at once, hence the clock and the Sleep.
+  const DWORD start = GetTickCount();
+  while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000) {
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT) != WAIT_TIMEOUT) Sleep(20);
   }
 }
 }  // namespace
