@@ -15,7 +15,8 @@ import time
 
 import pytest
 
-from conftest import BUILD_WIN32, MSG_STARTING, MSG_UNPACKING, Harness, winpath
+from conftest import (BUILD_WIN32, MSG_CORRUPT, MSG_STARTING, MSG_UNPACKING, Harness, encode_file,
+                      entry_header, winpath)
 import screen
 
 DESKTOP = "quillprogress,1024x768"
@@ -249,3 +250,71 @@ def test_screenshot_for_the_readme(watched, pytestconfig):
     out = pathlib.Path(snap.shot.path).with_name("progress-dialog.png")
     screen.to_png(snap.shot, out, crop=(left - 16, top - 16, right + 16, bottom + 16))
     assert out.stat().st_size > 0
+
+
+def test_silent_mode_shows_no_window_at_all(harness):
+    watched = watch(harness, payload(), args=b"-ms",
+                    setup_lines=("window=QuillTestSetup", "idle=1", "watch_ms=2000"))
+    assert watched.run.status == "exit" and watched.run.exit_code == 0
+    assert len(watched.snapshots) == 4  # the status lines are still reported, to nobody
+    for snap in watched.snapshots:
+        assert snap.info["processes"] == 1
+        assert snap.info["windows"] == []
+        ground = snap.shot.pixel(0, 0)
+        assert background_box_or_none(snap.shot, ground) is None
+    assert watched.setup_report["dialog_seen"] == b"0"
+
+
+def background_box_or_none(shot, ground):
+    if all(shot.pixels[i:i + 3] == bytes(ground) for i in range(0, len(shot.pixels), 3)):
+        return None
+    return background_box(shot)
+
+
+def test_closing_the_dialog_while_a_message_is_open_destroys_it_and_the_run_goes_on(
+        harness, tmp_path):
+    rng = random.Random(3)
+    good = rng.randbytes(200000)
+    corrupt = entry_header(13 + 64, 0x5D, 0x10000, 5000) + b"\xff" * 64
+    entries = [("A.BIN", encode_file(good, tmp_path / "a")), ("B.BIN", corrupt),
+               ("C.BIN", encode_file(good, tmp_path / "c"))]
+    exe = harness.launcher(entries, traced=True)
+    trace = tmp_path / "trace.txt"
+    outcome = {}
+
+    def launch():
+        outcome["run"] = harness.run(exe, temp=harness.temp_dir(), desktop=DESKTOP, hold_ms=8000,
+                                     env={"QUILL_TRACE_FILE": winpath(trace)})
+
+    runner = threading.Thread(target=launch)
+    runner.start()
+    seen = []
+    try:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            classes = [w["class"] for w in screen.inspect(DESKTOP, exe.name)["windows"]
+                       if w["visible"]]
+            seen.append(classes)
+            if "#32770" in classes:
+                break
+            time.sleep(0.1)
+        assert "QuillExtracting" in seen[-1], seen
+        assert screen.close(DESKTOP, exe.name, "QuillExtracting") == 1
+        # The message box's own loop dispatches the close: the dialog goes while the box stays.
+        while time.monotonic() < deadline:
+            visible = [w for w in screen.inspect(DESKTOP, exe.name)["windows"] if w["visible"]]
+            if "QuillExtracting" not in [w["class"] for w in visible]:
+                break
+            time.sleep(0.1)
+        (box,) = visible
+        assert box["class"] == "#32770"
+        shot = screen.screenshot(tmp_path / "after-close.ppm")
+    finally:
+        runner.join(120)
+    run = outcome["run"]
+    assert run.status == "exit" and run.texts() == [MSG_CORRUPT]
+    # Only the message box was left on the screen.
+    assert background_box(shot) == box["rect"]
+    # The run went on to the hand-off, whose updates had no window left to show them in.
+    statuses, progress = read_trace(trace)
+    assert statuses[-1] == MSG_STARTING and progress[-1] == 100

@@ -3,6 +3,7 @@
 //
 //   qinspect.exe EXENAME
 //   qinspect.exe --font FACEHEX POINTS TEXTHEX
+//   qinspect.exe --close EXENAME CLASS
 //
 // Prints one line per top-level window of every process whose executable is EXENAME (visible or
 // not), followed by one line per child window:
@@ -16,6 +17,9 @@
 // dialog manager asks for it) and prints the face the system gave and how many characters of TEXT
 // that face has no glyph for:
 //   font FACEHEX missing N
+//
+// With --close it does to every window of class CLASS of those processes what a click on the
+// window's close box does: it posts WM_SYSCOMMAND with SC_CLOSE. It prints "closed N".
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -69,11 +73,23 @@ BOOL CALLBACK EachChild(HWND window, LPARAM) {
   return TRUE;
 }
 
+const char* g_closeClass = nullptr;
+int g_closed = 0;
+
 BOOL CALLBACK EachTopLevel(HWND window, LPARAM) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   for (DWORD p : g_pids) {
     if (p != pid) continue;
+    if (g_closeClass) {
+      char cls[256] = {};
+      GetClassNameA(window, cls, sizeof cls);
+      if (lstrcmpiA(cls, g_closeClass) == 0) {
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ++g_closed;
+      }
+      continue;
+    }
     std::printf("window visible=%d ", IsWindowVisible(window) ? 1 : 0);
     Describe(window);
     std::printf("\n");
@@ -112,19 +128,28 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--font") {
     return ReportFont(argv[2], std::atoi(argv[3]), argv[4]);
   }
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: qinspect EXENAME\n");
+  const bool close = argc == 4 && std::string(argv[1]) == "--close";
+  if (argc != 2 && !close) {
+    std::fprintf(
+        stderr,
+        "usage: qinspect EXENAME | --font FACEHEX POINTS TEXTHEX | --close EXENAME CLASS\n");
     return 2;
   }
+  const char* exeName = close ? argv[2] : argv[1];
+  if (close) g_closeClass = argv[3];
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL ok = Process32First(snapshot, &entry); ok; ok = Process32Next(snapshot, &entry)) {
-    if (lstrcmpiA(entry.szExeFile, argv[1]) == 0) g_pids.push_back(entry.th32ProcessID);
+    if (lstrcmpiA(entry.szExeFile, exeName) == 0) g_pids.push_back(entry.th32ProcessID);
   }
   CloseHandle(snapshot);
   std::printf("processes %u\n", static_cast<unsigned>(g_pids.size()));
   EnumWindows(EachTopLevel, 0);
+  if (close) {
+    std::printf("closed %d\n", g_closed);
+    return 0;
+  }
   std::printf("screen %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   const struct {
     const char* name;
