@@ -14,6 +14,9 @@ rm -rf "$demo"
 mkdir -p "$demo"
 winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
 
+echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"
+echo "with \" -n <launcher path> <its own arguments>\", waits for it to end, then removes what it unpacked."
+echo
 echo "Launcher: $launcher ($(stat -c %s "$launcher") bytes), carrying:"
 (cd build/win32/samples/demo-package && find . -type f -printf '  %-20P %8s bytes\n' | sort)
 
@@ -34,7 +37,7 @@ REQ
     "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
   local outcome
   outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" || echo "no result")
-  echo "launcher finished: $outcome   (0 = installed; 2 = the launcher's own work failed)"
+  echo "launcher finished: $outcome   (the setup program's own code, 0 = installed; 2 = the launcher failed)"
   if grep -q '^message' "$dir/result.txt"; then
     echo "message boxes shown: $(grep -c '^message' "$dir/result.txt")"
   fi
@@ -61,4 +64,5 @@ REQ
 # /D= tells the demo setup program where to install; the launcher passes it on unchanged.
 mkdir -p "$demo/silent" "$demo/window"
 run silent "-ms /D=$(winpath "$demo/silent")\\installed"
+# Without -ms the progress window appears (on the private Xvfb display) until SETUP.EXE is ready.
 run window "/D=$(winpath "$demo/window")\\installed"

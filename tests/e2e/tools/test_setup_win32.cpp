@@ -7,7 +7,8 @@
 //   short=PATH         also report the 8.3 form of PATH (as the launcher would find it)
 //   window=CLASS       create a top-level window of that class
 //   idle=1             pump messages (so the launcher sees the program idle for input)
-//   watch_ms=N         for up to N ms, watch for the launcher's progress dialog to disappear
+//   watch_ms=N         for up to N ms, watch for the launcher's progress dialog to be hidden or
+//                      destroyed
 //   mkdir=NAME         create the directory NAME (relative to the current directory); repeatable
 //   leave=NAME         create the file NAME (relative to the current directory); repeatable
 //   sleep_ms=N         sleep N ms before ending
@@ -15,7 +16,8 @@
 //
 // The report has one "key HEX" line per fact (HEX: the bytes, "-" when empty):
 //   module, cmdline (GetCommandLineA byte for byte), cwd, short, file (one per file below the
-//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed)
+//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed; counted from
+//   the start of the watch) and dialog_gone_since_start_ms (counted from the process's creation)
 #include <windows.h>
 
 #include <cstdio>
@@ -94,7 +96,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   report.Add("module", module);
   report.Add("cmdline", GetCommandLineA());
   report.Add("cwd", cwd);
+  // Looked for before this program takes any message: until then the launcher is still waiting.
+  const bool seen = FindWindowA("QuillExtracting", nullptr) != nullptr;
   ListFiles(cwd, "", &report);
+
+  // Milliseconds this process had been running when it read its request: the launcher's idle
+  // wait started when it created this process.
+  FILETIME created, exited, kernel, user, now;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const DWORD startTick =
+      GetTickCount() - static_cast<DWORD>((ticks(now) - ticks(created)) / 10000);
 
   std::string reportPath;
   int exitCode = 0;
@@ -125,11 +140,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       if (idle) Pump();
     } else if (key == "watch_ms") {
       const DWORD limit = std::strtoul(value.c_str(), nullptr, 10);
-      const bool seen = FindWindowA("QuillExtracting", nullptr) != nullptr;
       long goneMs = -1;
       const DWORD start = GetTickCount();
       while (seen && GetTickCount() - start < limit) {
-        if (!FindWindowA("QuillExtracting", nullptr)) {
+        // Hidden counts as gone: destroying a shown window hides it first, and Wine's X11 driver
+        // may then wait up to 2 s for the display before the window is really gone.
+        HWND dialog = FindWindowA("QuillExtracting", nullptr);
+        if (!dialog || !IsWindowVisible(dialog)) {
           goneMs = static_cast<long>(GetTickCount() - start);
           break;
         }
@@ -137,6 +154,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
       report.Add("dialog_seen", seen ? "1" : "0");
       report.Add("dialog_gone_ms", std::to_string(goneMs));
+      report.Add("dialog_gone_since_start_ms",
+                 std::to_string(goneMs < 0 ? -1 : goneMs + static_cast<long>(start - startTick)));
     } else if (key == "leave") {
       HANDLE f = CreateFileA(value.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
