@@ -291,6 +291,10 @@ def test_closing_the_dialog_while_a_message_is_open_destroys_it_and_the_run_goes
     seen = []
     try:
         deadline = time.monotonic() + 60
+        # The first status line means the desktop and the dialog exist; a second program started
+        # on a desktop that is still being made could start a desktop of its own.
+        while not trace.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
         while time.monotonic() < deadline:
             classes = [w["class"] for w in screen.inspect(DESKTOP, exe.name)["windows"]
                        if w["visible"]]
