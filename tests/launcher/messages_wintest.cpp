@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/format_name.h"
 #include "launcher/launcher_state.h"
 #include "launcher/messages.h"
 
@@ -119,4 +120,17 @@ TEST(ShowFormattedMessageById, PutsTheNameInAndCutsAt512BytesBetweenCharacters) 
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.text.size(), 13u + 1 + 2 * 248);
   EXPECT_EQ(box.text.substr(13), name.substr(0, 1 + 2 * 248));
+}
+
+TEST(StatusLine, AnOverlongNameIsCutBetweenDoubleByteCharacters) {
+  char format[4096] = {};
+  LoadStringA(GetModuleHandleA(nullptr), kStringUnpacking, format, sizeof format);
+  // 8 bytes of text, then 60 double-byte characters: 59 of them end at byte 126, and the 60th
+  // would need byte 127, which the 128-byte status buffer keeps for its terminator.
+  std::string name;
+  for (int i = 0; i < 60; ++i) name += "\xCE\xC4";  // 文
+  char status[128];
+  EXPECT_EQ(FormatWithName(format, name.c_str(), status, sizeof status, IsAnsiLeadByte), 0);
+  EXPECT_EQ(std::string(status),
+            std::string("\xD5\xFD\xD4\xDA\xBD\xE2\xB0\xFC") + name.substr(0, 2 * 59));
 }

@@ -318,24 +318,63 @@ def test_a_large_entry_streams_through_the_buffer(harness):
 QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
 
 OUTCOMES = {
-    "all extracted": (entry_for(b"fine"), None, 0),
-    "end marker before outputSize": (crafted_entry(raw_lzma1(b"short"), 1000), None, 0),
-    "properties 225": (crafted_entry(raw_lzma1(b"x"), 1, properties=225), None, 2),
-    "target cannot be created": (entry_for(b"fine"), "directory", 2),
+    # name: (entry's name, entry, leftover in its place, message, exit code)
+    "all extracted": ("B.BIN", entry_for(b"fine"), None, None, 0),
+    "end marker before outputSize": ("B.BIN", crafted_entry(raw_lzma1(b"short"), 1000), None,
+                                     None, 0),
+    "properties 225": ("B.BIN", crafted_entry(raw_lzma1(b"x"), 1, properties=225), None, None, 2),
+    "target cannot be created": ("B.BIN", entry_for(b"fine"), "directory", None, 2),
+    # After SETUP.EXE in name order, so that the setup program is there to start.
+    "corrupt data": ("Z.BIN", crafted_entry(b"\x00" + b"\xff" * 40, 100), None, MSG_CORRUPT, 2),
+    "dictionary refused": ("Z.BIN", crafted_entry(raw_lzma1(b"x"), 1, dictionary=0xFFFFFFFF), None,
+                           MSG_OUT_OF_MEMORY, 2),
 }
 
 
 @pytest.mark.parametrize("case", OUTCOMES, ids=list(OUTCOMES))
-def test_a_skipped_entry_is_reported_in_the_exit_code(harness, case):
-    entry, blocker, code = OUTCOMES[case]
+def test_a_failed_or_skipped_entry_is_reported_in_the_exit_code(harness, case):
+    name, entry, blocker, message, code = OUTCOMES[case]
     report = harness.temp_dir() / "report.txt"
     request = report.parent / "request.txt"
     request.write_text(f"report={winpath(report)}\nexit=0\n", encoding="latin-1")
-    exe = harness.launcher([("B.BIN", entry), ("SETUP.EXE", entry_for(QSETUP.read_bytes()))])
+    exe = harness.launcher([(name, entry), ("SETUP.EXE", entry_for(QSETUP.read_bytes()))])
     temp = harness.temp_dir()
     if blocker:
-        (temp / "quill_temp" / "B.BIN").mkdir(parents=True)
+        (temp / "quill_temp" / name).mkdir(parents=True)
     run = harness.run(exe, temp=temp, env={"QUILL_TEST_SETUP": winpath(request)})
-    assert run.status == "exit" and run.messages == []
+    assert run.status == "exit"
+    assert run.texts() == ([message] if message else [])
     assert report.exists(), "the setup program ran"
     assert run.exit_code == code
+
+
+# --- unpack mode, as extraction sees it --------------------------------------------------------
+
+
+def test_unpack_of_one_entry_ends_the_enumeration_after_it(harness):
+    # The manifest still goes to the work directory when that exists, so it shows which entries
+    # were extracted: A.TXT is passed over, B.BIN extracted, C.TXT never visited.
+    exe = harness.launcher({"A.TXT": b"first", "B.BIN": b"second", "C.TXT": b"third"})
+    temp, cwd = harness.temp_dir(), harness.temp_dir()
+    (temp / "quill_temp").mkdir()
+    (temp / "quill_temp" / "OTHER.TXT").write_bytes(b"keeps the directory")
+    run = harness.run(exe, b"-u b.bin", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    assert files_under(cwd) == {"B.BIN": b"second"}
+    assert files_under(temp / "quill_temp") == {"Archive.lst": manifest("B.BIN"),
+                                                "OTHER.TXT": b"keeps the directory"}
+
+
+def test_unpack_creates_no_directories(harness):
+    files = {"DATA\\TABLE.DAT": b"table", "README.TXT": b"read me"}
+    exe = harness.launcher(files)
+    temp, cwd = harness.temp_dir(), harness.temp_dir()
+    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.messages == []
+    assert run.exit_code != 0  # an entry could not be written
+    assert files_under(cwd) == {"README.TXT": b"read me"}
+
+    (cwd / "DATA").mkdir()
+    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    assert files_under(cwd) == {"DATA/TABLE.DAT": b"table", "README.TXT": b"read me"}
