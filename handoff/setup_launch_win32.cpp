@@ -32,7 +32,8 @@ void FindPackageDirectory(const char* modulePath, char* out, std::size_t capacit
   out[0] = '\0';
   if (!PackageDirectoryOf(modulePath, longForm, sizeof longForm) || !FileExists(longForm)) return;
   const DWORD length = GetShortPathNameA(longForm, out, static_cast<DWORD>(capacity));
-  if (length == 0 || length >= capacity) CopyBounded(out, capacity, longForm);
+  if (length != 0 && length < capacity) return;
+  if (!CopyBounded(out, capacity, longForm)) out[0] = '\0';  // a cut path would name another
 }
 
 // Builds the line for the chosen program; 0 when some part is missing or the line is longer than
