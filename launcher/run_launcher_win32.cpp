@@ -2,6 +2,7 @@
 
 #include "fsutil/file_system.h"
 #include "handoff/setup_launch.h"
+#include "launcher/exit_code.h"
 #include "launcher/fatal.h"
 #include "launcher/instance_guard.h"
 #include "launcher/launcher_state.h"
@@ -36,5 +37,5 @@ int RunLauncher(HINSTANCE instance, const char* argumentString) {
   RemoveLeftovers();
   EnumResourceNamesA(instance, kPayloadType, ExtractEntry, 0);
   RunSetupAndCleanUp();
-  return 0;
+  return ComposeExitCode(g_state);
 }

@@ -1,5 +1,6 @@
 // Encoding files as payload entries: the 4-byte length, the 13-byte LZMA-alone header with the
-// real decoded size, and raw LZMA1 data without an end marker.
+// real decoded size, and raw LZMA1 data. liblzma's raw LZMA1 encoder ends the data with an end
+// marker; the launcher stops at the decoded size and never reads it.
 #pragma once
 
 #include <cstdint>

@@ -13,29 +13,40 @@ def listing(root):
     return sorted(str(p.relative_to(root)) for p in root.rglob("*"))
 
 
+def earlier_run(temp):
+    """A work directory as an earlier run leaves it; a launcher that hands over must not clean it."""
+    work = temp / "quill_temp"
+    (work / "fennel.moss").mkdir(parents=True)
+    (work / "fennel.moss" / "state.bin").write_bytes(b"state")
+    (work / "Archive.lst").write_bytes(b"[Archives]\r\nOLD.TXT=TRUE\r\n")
+    return files_under(temp)
+
+
 @pytest.mark.parametrize("cls", ["QuillSetup", "QuillSetupDlg"])
 def test_setup_window_is_restored_and_brought_to_front(harness, cls):
     exe = harness.launcher(PACKAGE)
     temp = harness.temp_dir()
+    before = earlier_run(temp)
     with harness.hold_window(cls, minimized=True) as holder:
         assert holder.state()["iconic"] == 1
         run = harness.run(exe, b"", temp=temp)
         state = holder.wait_for(lambda s: s["iconic"] == 0 and s["foreground"] == 1)
     assert (run.status, run.exit_code, run.messages) == ("exit", 1, [])
     assert state == {"iconic": 0, "foreground": 1}
-    assert listing(temp) == []
+    assert files_under(temp) == before
 
 
 def test_busy_launcher_is_left_alone_and_never_waited_for(harness):
     # The other launcher pumps no messages; the new one must still end at once.
     exe = harness.launcher(PACKAGE)
     temp = harness.temp_dir()
+    before = earlier_run(temp)
     with harness.hold_window("QuillExtracting", minimized=True, busy=True) as holder:
         run = harness.run(exe, b"", temp=temp, timeout_ms=15000)
         state = holder.state()
     assert (run.status, run.exit_code, run.messages) == ("exit", 1, [])
     assert state["iconic"] == 1
-    assert listing(temp) == []
+    assert files_under(temp) == before
 
 
 def test_launcher_dialog_is_looked_for_before_setup_windows(harness):

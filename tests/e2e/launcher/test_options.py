@@ -1,7 +1,7 @@
 """The launcher's options from outside: unpack mode, long argument strings, out of memory."""
 import pytest
 
-from conftest import BUILD_WIN32, files_under
+from conftest import BUILD_WIN32, files_under, winpath
 
 # No caption of its own: the system's default, "Error" as Wine words it for code page 936.
 DEFAULT_CAPTION = "错误".encode("gbk")
@@ -52,3 +52,22 @@ def test_no_scratch_buffer_is_needed_without_arguments(harness):
     temp = harness.temp_dir()
     run = harness.run(NOMEM_LAUNCHER, b"", temp=temp)
     assert run.status == "exit" and run.messages == []
+
+
+QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+
+
+@pytest.mark.parametrize("length", [4094, 4095, 32000])
+def test_every_argument_reaches_the_setup_program_whole(harness, length):
+    # Beyond the 4,094 characters a 4,096-byte field would hold, up to what Windows can start.
+    unit = b'-ms "a b" \xb0\xa1 /mmi x '
+    args = (unit * (length // len(unit) + 1))[:length]
+    report = harness.temp_dir() / "report.txt"
+    request = report.with_name("request.txt")
+    request.write_text(f"report={winpath(report)}\n", encoding="latin-1")
+    exe = harness.launcher({"SETUP.EXE": QSETUP.read_bytes()})
+    temp = harness.temp_dir()
+    run = harness.run(exe, args, temp=temp, env={"QUILL_TEST_SETUP": winpath(request)})
+    assert run.status == "exit" and run.messages == []
+    lines = dict(line.split(" ", 1) for line in report.read_text(encoding="latin-1").splitlines())
+    assert bytes.fromhex(lines["cmdline"]).endswith(b" " + args)
