@@ -22,6 +22,8 @@ LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
 QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
 QHOLDER = BUILD_WIN32 / "tests" / "qholder.exe"
 STUB = BUILD_WIN32 / "quillstub.exe"
+# A launcher with the progress window's test-only trace points (tests/e2e/tools/progress_trace_win32.cpp).
+LINK_TRACED_LAUNCHER = BUILD_WIN32 / "tests" / "link-traced-launcher.sh"
 
 # The launcher's texts as LoadStringA hands them out under code page 936.
 MSG_UNPACKING = "正在解包%s".encode("gbk")
@@ -82,9 +84,10 @@ class Harness:
         d.mkdir(parents=True)
         return d
 
-    def launcher(self, entries, name="setup.exe", directory=None) -> pathlib.Path:
+    def launcher(self, entries, name="setup.exe", directory=None, traced=False) -> pathlib.Path:
         """Links a launcher carrying `entries`: a list of (NAME, raw entry bytes), or a dict of
-        NAME -> file content, which is encoded with the default settings."""
+        NAME -> file content, which is encoded with the default settings. `traced` links the
+        test launcher whose progress window records its updates and can pause."""
         if isinstance(entries, dict):
             work = self._fresh("enc")
             entries = [(n, encode_file(c, work / str(i))) for i, (n, c) in enumerate(entries.items())]
@@ -99,7 +102,8 @@ class Harness:
         (work / "payload.rc").write_text("".join(rc) or "\n", encoding="utf-8")
         out = (directory or work) / name
         out.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run([str(LINK_LAUNCHER), str(out), str(work / "payload.rc")], check=True)
+        link = LINK_TRACED_LAUNCHER if traced else LINK_LAUNCHER
+        subprocess.run([str(link), str(out), str(work / "payload.rc")], check=True)
         return out
 
     def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":
@@ -110,8 +114,10 @@ class Harness:
         return self._fresh("temp")
 
     def run(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
-            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None) -> Run:
-        """Starts `exe` through qdriver and waits for it (every wait has a time-out)."""
+            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None,
+            desktop: str | None = None) -> Run:
+        """Starts `exe` through qdriver and waits for it (every wait has a time-out). `desktop`
+        ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window captions."""
         work = self._fresh("run")
         lines = [f"exe={winpath(exe)}"]
         if cmdline is not None:
@@ -132,7 +138,8 @@ class Harness:
             lines.append(f"env={k}={v}")
         request, result = work / "request.txt", work / "result.txt"
         request.write_text("\n".join(lines) + "\n", encoding="latin-1")
-        subprocess.run(["wine", str(QDRIVER), winpath(request), winpath(result)],
+        prefix = ["wine", "explorer", f"/desktop={desktop}"] if desktop else ["wine"]
+        subprocess.run([*prefix, str(QDRIVER), winpath(request), winpath(result)],
                        timeout=timeout_ms / 1000 + 60, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         messages, status, code = [], "missing", None
