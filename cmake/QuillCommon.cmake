@@ -8,7 +8,7 @@ endfunction()
 
 if(WIN32)
   # The launcher: no exceptions or RTTI, small, static runtime so it needs no DLL of its own.
-  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections)
+  set(QUILL_LAUNCHER_CXX_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections -fno-asynchronous-unwind-tables -fno-unwind-tables)
   set(QUILL_LAUNCHER_LINK_FLAGS -static -Wl,--gc-sections -s)
   string(JOIN " " QUILL_LAUNCHER_LINK_FLAGS_STR ${QUILL_LAUNCHER_LINK_FLAGS})
   add_compile_options(-Os -ffunction-sections)

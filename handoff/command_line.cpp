@@ -30,7 +30,7 @@ int PackageDirectoryOf(std::string_view modulePath, char* out, std::size_t capac
   out[0] = '\0';
   const std::size_t slash = modulePath.rfind('\\');
   if (slash == std::string_view::npos) return 0;
-  const bool fits = AppendBounded(out, capacity, modulePath.substr(0, slash + 1)) &&
+  const bool fits = AppendBounded(out, capacity, std::string_view(modulePath.data(), slash + 1)) &&
                     AppendBounded(out, capacity, kPackageDirName);
   if (!fits) out[0] = '\0';
   return fits ? 1 : 0;

@@ -16,10 +16,13 @@ void ForEachEntryDirectory(std::string_view entryName, Visit visit) {
   for (std::size_t start = 0; start <= entryName.size();) {
     std::size_t end = start;
     while (end < entryName.size() && !isSeparator(entryName[end])) ++end;
-    if (entryName.substr(start, end - start) == "..") return;
+    // Plain views rather than substr: the launcher links no exception runtime.
+    if (std::string_view(entryName.data() + start, end - start) == "..") return;
     start = end + 1;
   }
   for (std::size_t i = entryName.size(); i-- > 1;) {
-    if (isSeparator(entryName[i]) && !isSeparator(entryName[i - 1])) visit(entryName.substr(0, i));
+    if (isSeparator(entryName[i]) && !isSeparator(entryName[i - 1])) {
+      visit(std::string_view(entryName.data(), i));
+    }
   }
 }

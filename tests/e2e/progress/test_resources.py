@@ -79,3 +79,7 @@ def test_resource_compiler_lists_icon_manifest_and_version():
     assert 'VALUE "ProductName", "Quill"' in listing
     assert 'VALUE "FileVersion", "1.0.0.0"' in listing
     assert re.search(r'VALUE "FileDescription", "[^"]*Quill', listing)
+
+
+def test_shipped_stub_has_no_test_trace_points():
+    assert b"QUILL_TRACE" not in STUB.read_bytes()
