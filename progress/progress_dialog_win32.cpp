@@ -41,6 +41,8 @@ void RegisterDialogClass() {
   dialogClass.cbWndExtra = DLGWINDOWEXTRA;
   dialogClass.hInstance = g_state.instance;
   dialogClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // A class brush may be a system colour index plus one; Win32 takes it in the handle field.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   dialogClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   dialogClass.lpszClassName = kDialogClassName;
   RegisterClassA(&dialogClass);
