@@ -13,12 +13,13 @@ struct HINSTANCE__;
 struct HWND__;
 
 // Buffer sizes of the launcher's fixed text fields and path buffers.
-inline constexpr std::size_t kPathBufferSize = 4096;  // general path buffers
+inline constexpr std::size_t kPathBufferSize = 4096;      // general path buffers
 inline constexpr std::size_t kShortPathBufferSize = 260;  // the system's MAX_PATH
 inline constexpr std::size_t kWorkDirNameSize = 20;
-// A blank, the longest argument string Windows can deliver (32,767 characters with its
-// terminator, less the program name), and the terminator: the whole string always fits.
-inline constexpr std::size_t kPassThroughArgsSize = 32768 + 2;
+// A blank, the longest argument string Windows can deliver, and the terminator: the whole string
+// always fits. A command line holds up to 32,767 UTF-16 characters; its ANSI form takes up to two
+// bytes for each in a double-byte code page, and the system caps it at 65,535 bytes.
+inline constexpr std::size_t kPassThroughArgsSize = 1 + 65535;
 
 inline constexpr char kWorkDirBaseName[] = "quill_temp";
 inline constexpr char kManifestName[] = "Archive.lst";
@@ -29,8 +30,8 @@ struct LauncherState {
   HWND__* dialog;         // progress dialog; null in silent mode or when creation failed
   int silentMode;         // -ms
   int unpackMode;         // -u
-  char unpackName[kPathBufferSize];  // name after -u; empty means every entry
-  int allowMultiple;                 // -mmi
+  char unpackName[kPathBufferSize];            // name after -u; empty means every entry
+  int allowMultiple;                           // -mmi
   char passThroughArgs[kPassThroughArgsSize];  // a blank followed by the whole argument string
   char workDirName[kWorkDirNameSize];          // quill_temp, or quill_temp1 .. quill_temp100
   std::uint32_t totalPayloadBytes;             // sum of the stored sizes of all entries
@@ -39,9 +40,10 @@ struct LauncherState {
   int gaugeFilled;                             // gauge blocks shown
 
   // Outcome of the run, from which the exit code is composed.
-  int extractionFailed;  // an entry failed or was skipped (message 4, 6 or 7, bad header, no target)
-  int unpackNameFound;   // -u NAME: an entry of that name was met
-  int setupStarted;      // the setup program or the uninstaller was started
+  int extractionFailed;         // an entry failed or was skipped (message 4, 6 or 7, bad header, no
+                                // target)
+  int unpackNameFound;          // -u NAME: an entry of that name was met
+  int setupStarted;             // the setup program or the uninstaller was started
   std::uint32_t setupExitCode;  // its exit code, once it has ended
 };
 

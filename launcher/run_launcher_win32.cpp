@@ -2,8 +2,11 @@
 
 #include "fsutil/file_system.h"
 #include "handoff/setup_launch.h"
+#include "launcher/exit_code.h"
+#include "launcher/fatal.h"
 #include "launcher/instance_guard.h"
 #include "launcher/launcher_state.h"
+#include "launcher/messages.h"
 #include "launcher/options.h"
 #include "launcher/work_path.h"
 #include "payload/extract.h"
@@ -23,6 +26,7 @@ void RemoveLeftovers() {
 
 int RunLauncher(HINSTANCE instance, const char* argumentString) {
   g_state.instance = instance;
+  SetFatalReporter(ShowMessageText);
   ParseOptions(argumentString);
   if (!GuardInstance()) return 1;
 
@@ -33,5 +37,5 @@ int RunLauncher(HINSTANCE instance, const char* argumentString) {
   RemoveLeftovers();
   EnumResourceNamesA(instance, kPayloadType, ExtractEntry, 0);
   RunSetupAndCleanUp();
-  return 0;
+  return ComposeExitCode(g_state);
 }

@@ -1,5 +1,6 @@
 // Encoding files as payload entries: the 4-byte length, the 13-byte LZMA-alone header with the
-// real decoded size, and raw LZMA1 data without an end marker.
+// real decoded size, and raw LZMA1 data. liblzma's raw LZMA1 encoder ends the data with an end
+// marker; the launcher stops at the decoded size and never reads it.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,9 @@
 #include <vector>
 
 struct EntryEncoding {
-  int preset = 6;          // LZMA preset 0..9; the shipped package uses 6 (8 MiB dictionary)
-  bool extreme = false;    // the "e" variants of the presets
-  int lc = -1, lp = -1, pb = -1;     // -1: the preset's value
+  int preset = 6;                 // LZMA preset 0..9; the shipped package uses 6 (8 MiB dictionary)
+  bool extreme = false;           // the "e" variants of the presets
+  int lc = -1, lp = -1, pb = -1;  // -1: the preset's value
   std::uint32_t dictionarySize = 0;  // 0: the preset's value
 };
 

@@ -31,7 +31,9 @@ int main(int argc, char** argv) {
     }
   }
   if (argc - i != 2) {
-    std::fprintf(stderr, "usage: qencode [--preset N[e]] [--dict BYTES] [--lc N --lp N --pb N] INPUT OUTPUT\n");
+    std::fprintf(
+        stderr,
+        "usage: qencode [--preset N[e]] [--dict BYTES] [--lc N --lp N --pb N] INPUT OUTPUT\n");
     return 2;
   }
   std::FILE* input = std::fopen(argv[i], "rb");

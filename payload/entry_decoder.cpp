@@ -15,8 +15,7 @@ DecoderSetup EntryDecoder::Start(const EntryHeader& header,
   options.lc = split.lc;
   options.lp = split.lp;
   options.pb = split.pb;
-  const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options},
-                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   stream_.allocator = allocator;
   const lzma_ret ret = lzma_raw_decoder(&stream_, filters);
   if (ret != LZMA_OK) {
@@ -63,8 +62,7 @@ EntryOutcome PrepareEntry(std::span<const std::uint8_t> entry, EntryDecoder* dec
   if (!StreamLengthInRange(plan->header.streamLength, entry.size())) {
     return EntryOutcome::kCorrupt;
   }
-  plan->compressed = entry.subspan(kEntryHeaderSize,
-                                   plan->header.streamLength - kAloneHeaderSize);
+  plan->compressed = entry.subspan(kEntryHeaderSize, plan->header.streamLength - kAloneHeaderSize);
   switch (decoder->Start(plan->header, plan->compressed, allocator)) {
     case DecoderSetup::kReady:
       break;

@@ -19,8 +19,8 @@ enum class DecoderSetup {
 };
 
 enum class DecodeStatus {
-  kOk,          // the request was filled, or ended early at the stream's end marker
-  kCorrupt,     // a decoding error: corrupt data, or input exhausted before the request was filled
+  kOk,       // the request was filled, or ended early at the stream's end marker
+  kCorrupt,  // a decoding error: corrupt data, or input exhausted before the request was filled
   kOutOfMemory,
 };
 
@@ -48,21 +48,21 @@ class EntryDecoder {
 
 // What became of one entry; each value but kComplete is a failure outcome of extraction.
 enum class EntryOutcome {
-  kComplete,          // every byte written (or the end marker came first)
-  kBadProperties,     // properties >= 225: skipped without a message, file left empty
-  kOutOfMemory,       // message 6
-  kCorrupt,           // message 7: bad length, refused setup, refused size, decoding error
-  kWriteFailed,       // message 4
+  kComplete,       // every byte written (or the end marker came first)
+  kBadProperties,  // properties >= 225: skipped without a message, file left empty
+  kOutOfMemory,    // message 6
+  kCorrupt,        // message 7: bad length, refused setup, refused size, decoding error
+  kWriteFailed,    // message 4
 };
 
 // Runs the whole decode of one entry's bytes (the resource as stored, length field included):
 // header checks in the launcher's order, decoder set-up, the 64 KiB output buffer, and the chunk
 // loop. `write(data, size)` stores a chunk and answers false when it could not write all of it;
 // `progress(produced)` is called after each written chunk with the count before that chunk.
-// `*streamLength` receives the header's length field (for the progress counters).
+// `*header` receives the header fields that the entry holds (for the progress counters).
 template <typename Write, typename Progress>
-EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, Write write, Progress progress,
-                         const lzma_allocator* allocator = nullptr);
+EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* header, Write write,
+                         Progress progress, const lzma_allocator* allocator = nullptr);
 
 // --- implementation of the template -------------------------------------------------------------
 
@@ -85,11 +85,12 @@ struct OutputBuffer {
 };
 
 template <typename Write, typename Progress>
-EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, Write write, Progress progress,
-                         const lzma_allocator* allocator) {
+EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* header, Write write,
+                         Progress progress, const lzma_allocator* allocator) {
   EntryDecoder decoder;
-  EntryDecodePlan plan;
+  EntryDecodePlan plan = {};
   const EntryOutcome prepared = PrepareEntry(entry, &decoder, &plan, allocator);
+  *header = plan.header;
   if (prepared != EntryOutcome::kComplete) return prepared;
   OutputBuffer buffer;
   if (!buffer.data) return EntryOutcome::kOutOfMemory;

@@ -6,7 +6,8 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
 }
 
 std::uint64_t ReadLe64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32;
+  return static_cast<std::uint64_t>(ReadLe32(p)) | static_cast<std::uint64_t>(ReadLe32(p + 4))
+                                                       << 32;
 }
 
 void WriteLe32(std::uint8_t* p, std::uint32_t value) {

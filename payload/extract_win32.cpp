@@ -58,6 +58,7 @@ bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 BOOL CALLBACK AddEntrySize(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
+  if (IS_INTRESOURCE(name)) return TRUE;  // not an entry ExtractEntry would unpack
   HRSRC found = FindResourceA(module, name, type);
   if (found) {
     UniqueResource loaded(LoadResource(module, found));
@@ -70,9 +71,11 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   if (IS_INTRESOURCE(name)) return TRUE;  // payload entries are named; a numbered one is not ours
   ShowStatusForEntry(name);
 
+  // A target that does not fit the buffer stays empty: CreateFileA refuses it below, so the entry
+  // counts as one whose file cannot be created instead of landing under a cut name.
   char target[kShortPathBufferSize] = {};
   if (g_state.unpackMode) {
-    CopyBounded(target, name);
+    if (!CopyBounded(target, name)) target[0] = '\0';
   } else if (MakeWorkPath(name, sizeof target, target)) {
     CreateParentDirectories(target);
   }
@@ -95,16 +98,15 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   RecordInManifest(name);
 
   EntryHeader header = {};
-  ReadEntryHeader(entry.bytes, &header);
-  const std::uint32_t outputSize = static_cast<std::uint32_t>(header.outputSize);
   const EntryOutcome outcome = DecodeEntry(
-      entry.bytes,
+      entry.bytes, &header,
       [&file](const std::uint8_t* data, std::size_t size) {
         return WriteAll(file.get(), data, size);
       },
-      [&header, outputSize](std::uint32_t produced) {
+      [&header](std::uint32_t produced) {
         SetProgress(ExtractionPercent(g_state.doneCompressedBytes, produced, header.streamLength,
-                                      outputSize, g_state.totalPayloadBytes));
+                                      static_cast<std::uint32_t>(header.outputSize),
+                                      g_state.totalPayloadBytes));
       });
 
   switch (outcome) {

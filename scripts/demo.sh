@@ -1,39 +1,70 @@
 #!/usr/bin/env bash
-# The main job, end to end: a launcher carrying the sample package (samples/demo) runs under Wine
-# with a fresh temp directory; then what it unpacked and its manifest are shown.
+# The main job, end to end: quillpack packs the sample package (samples/demo and a small setup
+# program, samples/setup, staged by the win32 build) into build/demo/quilldemo.exe, which installs
+# it under Wine, twice:
+#   1. silently (-ms): no window at all;
+#   2. with the launcher's progress window.
+# Each run gets a fresh temp directory; afterwards the script shows the exit code, what is left of
+# the launcher's work directory (nothing), and what the setup program installed and received.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 demo=build/demo
+launcher=$demo/quilldemo.exe
 rm -rf "$demo"
-mkdir -p "$demo/temp"
+mkdir -p "$demo"
+build/host/quillpack build -q -o "$launcher" build/win32/samples/demo-package
 winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
 
-cat >"$demo/request.txt" <<REQ
-exe=$(winpath build/win32/quilldemo.exe)
-temp=$(winpath "$demo/temp")
-cwd=$(winpath "$demo")
+echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"
+echo "with \" -n <launcher path> <its own arguments>\", waits for it to end, then removes what it unpacked."
+echo
+echo "Launcher: $launcher ($(stat -c %s "$launcher") bytes), carrying:"
+(cd build/win32/samples/demo-package && find . -type f -printf '  %-20P %8s bytes\n' | sort)
+
+# run NAME ARGS: runs the launcher through qdriver (which reads and closes any message box)
+run() {
+  local name=$1 args=$2 dir="$demo/$1"
+  mkdir -p "$dir/temp"
+  cat >"$dir/request.txt" <<REQ
+exe=$(winpath "$launcher")
+args=$(printf '%s' "$args" | od -An -tx1 | tr -d ' \n')
+temp=$(winpath "$dir/temp")
+cwd=$(winpath "$dir")
 timeout_ms=60000
 REQ
-echo "Running build/win32/quilldemo.exe ($(stat -c %s build/win32/quilldemo.exe) bytes) under Wine, TEMP=$demo/temp"
-scripts/wine-env.sh wine build/win32/tests/qdriver.exe "$(winpath "$demo/request.txt")" "$(winpath "$demo/result.txt")" >/dev/null 2>&1
-echo "Launcher finished: $(grep -E '^(exit|timeout|killed|start-failed)' "$demo/result.txt")"
-grep -q '^message' "$demo/result.txt" && echo "It showed message boxes: $(grep -c '^message' "$demo/result.txt")"
-echo
-echo "Unpacked into %TEMP%\\quill_temp:"
-if [ -d "$demo/temp/quill_temp" ]; then
-  (cd "$demo/temp/quill_temp" && find . -type f -printf '  %-28P %8s bytes\n' | sort)
-  if [ -f "$demo/temp/quill_temp/Archive.lst" ]; then
-    echo
-    echo "Archive.lst:"
-    sed 's/^/  /' "$demo/temp/quill_temp/Archive.lst" | tr -d '\r'
-  fi
   echo
-  echo "Compared with samples/demo:"
-  (cd samples/demo && find . -type f -printf '%P\n' | sort) | while read -r f; do
-    up=$(echo "$f" | tr a-z A-Z)
-    if cmp -s "samples/demo/$f" "$demo/temp/quill_temp/$up"; then echo "  $up: identical"; else echo "  $up: DIFFERENT"; fi
-  done
-else
-  echo "  (nothing: the work directory was removed)"
-fi
+  echo "== quilldemo.exe $args"
+  scripts/wine-env.sh wine build/win32/tests/qdriver.exe "$(winpath "$dir/request.txt")" \
+    "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
+  local outcome
+  outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" || echo "no result")
+  echo "launcher finished: $outcome   (the setup program's own code, 0 = installed; 2 = the launcher failed)"
+  if grep -q '^message' "$dir/result.txt"; then
+    echo "message boxes shown: $(grep -c '^message' "$dir/result.txt")"
+  fi
+  if [ -e "$dir/temp/quill_temp" ]; then
+    echo "work directory %TEMP%\\quill_temp still holds:"
+    (cd "$dir/temp/quill_temp" && find . -type f -printf '  %P\n' | sort)
+  else
+    echo "work directory %TEMP%\\quill_temp: removed after the setup program ended"
+  fi
+  local target="$dir/installed"
+  if [ -f "$target/INSTALL.LOG" ]; then
+    echo "the setup program's log ($target/INSTALL.LOG):"
+    tr -d '\r' <"$target/INSTALL.LOG" | sed 's/^/  /'
+    echo "installed files compared with samples/demo:"
+    (cd samples/demo && find . -type f -printf '%P\n' | sort) | while read -r f; do
+      up=$(echo "$f" | tr a-z A-Z)
+      if cmp -s "samples/demo/$f" "$target/$up"; then echo "  $up: identical"; else echo "  $up: DIFFERENT"; fi
+    done
+  else
+    echo "the setup program wrote no log: it did not run"
+  fi
+}
+
+# /D= tells the demo setup program where to install; the launcher passes it on unchanged.
+mkdir -p "$demo/silent" "$demo/window"
+run silent "-ms /D=$(winpath "$demo/silent")\\installed"
+# Without -ms the progress window appears (on the private Xvfb display) until SETUP.EXE is ready.
+run window "/D=$(winpath "$demo/window")\\installed"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the test levels: host unit tests (sanitizers), then under Wine the Win32 unit tests and the
-# end-to-end tests.   run-tests.sh [host|wine]   (default: all)
+# end-to-end tests; and each fuzz target briefly.   run-tests.sh [host|wine|fuzz]   (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,6 +10,11 @@ failed=0
 if [ "$which" = all ] || [ "$which" = host ]; then
   echo "== host unit tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
   ctest --test-dir build/host --output-on-failure --timeout 600 || failed=1
+fi
+
+if [ "$which" = all ] || [ "$which" = fuzz ]; then
+  echo "== fuzz targets (about 30 seconds in all)"
+  scripts/run-fuzz.sh --smoke || failed=1
 fi
 
 if [ "$which" = all ] || [ "$which" = wine ]; then

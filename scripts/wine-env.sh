@@ -48,5 +48,15 @@ wineserver -p >/dev/null 2>&1
 # Wine starts its service processes with the first program; start them here, detached from the
 # caller's output, or a test runner reading a program's output would wait for them to exit.
 timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1
+# The launcher's dialog font, 宋体 (SimSun), does not exist here. Left alone, Wine falls back on the
+# outlines of WenQuanYi Zen Hei, whose glyphs break up at 12 pixels; its Sharp face is drawn for
+# such small sizes. Done once per prefix (the marker also updates prefixes made before this step).
+if [ ! -f "$WINEPREFIX/.quill-fonts-1" ]; then
+  for face in 宋体 SimSun; do
+    timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$face" /t REG_SZ /d 'WenQuanYi Zen Hei Sharp' /f </dev/null >/dev/null 2>&1
+  done
+  touch "$WINEPREFIX/.quill-fonts-1"
+fi
 
 "$@"

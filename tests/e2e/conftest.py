@@ -10,6 +10,7 @@ import pathlib
 import shutil
 import struct
 import subprocess
+import time
 
 import pytest
 
@@ -17,9 +18,13 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_HOST = pathlib.Path(os.environ.get("QUILL_BUILD_HOST", ROOT / "build" / "host"))
 BUILD_WIN32 = pathlib.Path(os.environ.get("QUILL_BUILD_WIN32", ROOT / "build" / "win32"))
 QENCODE = BUILD_HOST / "qencode"
+QUILLPACK = BUILD_HOST / "quillpack"
 LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
 QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
+QHOLDER = BUILD_WIN32 / "tests" / "qholder.exe"
 STUB = BUILD_WIN32 / "quillstub.exe"
+# A launcher with the progress window's test-only trace points (tests/e2e/tools/progress_trace_win32.cpp).
+LINK_TRACED_LAUNCHER = BUILD_WIN32 / "tests" / "link-traced-launcher.sh"
 
 # The launcher's texts as LoadStringA hands them out under code page 936.
 MSG_UNPACKING = "正在解包%s".encode("gbk")
@@ -80,9 +85,10 @@ class Harness:
         d.mkdir(parents=True)
         return d
 
-    def launcher(self, entries, name="setup.exe", directory=None) -> pathlib.Path:
+    def launcher(self, entries, name="setup.exe", directory=None, traced=False) -> pathlib.Path:
         """Links a launcher carrying `entries`: a list of (NAME, raw entry bytes), or a dict of
-        NAME -> file content, which is encoded with the default settings."""
+        NAME -> file content, which is encoded with the default settings. `traced` links the
+        test launcher whose progress window records its updates and can pause."""
         if isinstance(entries, dict):
             work = self._fresh("enc")
             entries = [(n, encode_file(c, work / str(i))) for i, (n, c) in enumerate(entries.items())]
@@ -97,15 +103,38 @@ class Harness:
         (work / "payload.rc").write_text("".join(rc) or "\n", encoding="utf-8")
         out = (directory or work) / name
         out.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run([str(LINK_LAUNCHER), str(out), str(work / "payload.rc")], check=True)
+        link = LINK_TRACED_LAUNCHER if traced else LINK_LAUNCHER
+        subprocess.run([str(link), str(out), str(work / "payload.rc")], check=True)
         return out
+
+    def packed(self, files, *options: str, name="setup.exe") -> pathlib.Path:
+        """Builds an installer with quillpack from `files`: a directory, or a dict of relative
+        path ("/" between components) -> file content."""
+        work = self._fresh("pack")
+        if isinstance(files, dict):
+            source = work / "source"
+            for rel, content in files.items():
+                (source / rel).parent.mkdir(parents=True, exist_ok=True)
+                (source / rel).write_bytes(content)
+        else:
+            source = files
+        out = work / name
+        subprocess.run([str(QUILLPACK), "build", "-q", "-o", str(out), *options, str(source)],
+                       check=True)
+        return out
+
+    def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":
+        """A window of class `cls` owned by a program in the background, while the `with` lasts."""
+        return WindowHolder(self._fresh("holder") / "state.txt", cls, minimized, busy)
 
     def temp_dir(self) -> pathlib.Path:
         return self._fresh("temp")
 
     def run(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
-            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None) -> Run:
-        """Starts `exe` through qdriver and waits for it (every wait has a time-out)."""
+            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None,
+            desktop: str | None = None) -> Run:
+        """Starts `exe` through qdriver and waits for it (every wait has a time-out). `desktop`
+        ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window captions."""
         work = self._fresh("run")
         lines = [f"exe={winpath(exe)}"]
         if cmdline is not None:
@@ -126,7 +155,8 @@ class Harness:
             lines.append(f"env={k}={v}")
         request, result = work / "request.txt", work / "result.txt"
         request.write_text("\n".join(lines) + "\n", encoding="latin-1")
-        subprocess.run(["wine", str(QDRIVER), winpath(request), winpath(result)],
+        prefix = ["wine", "explorer", f"/desktop={desktop}"] if desktop else ["wine"]
+        subprocess.run([*prefix, str(QDRIVER), winpath(request), winpath(result)],
                        timeout=timeout_ms / 1000 + 60, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         messages, status, code = [], "missing", None
@@ -140,6 +170,57 @@ class Harness:
             else:
                 status = parts[0]
         return Run(status, code, messages)
+
+
+class WindowHolder:
+    """A qholder program in the background, owning a top-level window of class `cls` (a running
+    setup program or launcher, as the instance guard sees one). Use it as a context manager."""
+
+    def __init__(self, state: pathlib.Path, cls: str, minimized=False, busy=False):
+        self.state_file = state
+        self.args = [str(QHOLDER), cls, winpath(state)]
+        self.args += ["minimized"] * minimized + ["busy"] * busy
+        self.process = None
+
+    def __enter__(self):
+        self.process = subprocess.Popen(["wine", *self.args], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.wait_for(lambda s: True, timeout=30)
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def state(self) -> dict:
+        """The window's last reported state: {"iconic": 0|1, "foreground": 0|1}, or {}."""
+        try:
+            lines = self.state_file.read_text().split("\n")
+        except FileNotFoundError:
+            return {}
+        return {k: int(v) for k, v in (line.split() for line in lines if line.strip())}
+
+    def wait_for(self, predicate, timeout=10.0) -> dict:
+        """Waits until the reported state satisfies `predicate`; answers the last state seen."""
+        deadline = time.monotonic() + timeout
+        while True:
+            state = self.state()
+            if state and predicate(state):
+                return state
+            if time.monotonic() >= deadline:
+                if not state:
+                    raise TimeoutError("qholder reported no state")
+                return state
+            time.sleep(0.05)
+
+    def __exit__(self, *exc):
+        pathlib.Path(str(self.state_file) + ".stop").touch()
+        try:
+            self.process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=15)
+        return False
 
 
 @pytest.fixture

@@ -120,6 +120,64 @@ BOOL CALLBACK FindBox(HWND window, LPARAM param) {
   }
   return TRUE;
 }
+
+// The pixels of `icon` drawn at the origin of a 32x32 area filled with `background`.
+std::vector<COLORREF> RenderIcon(HICON icon, COLORREF background) {
+  std::vector<COLORREF> pixels;
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  HBRUSH brush = CreateSolidBrush(background);
+  RECT all = {0, 0, 32, 32};
+  FillRect(dc, &all, brush);
+  DeleteObject(brush);
+  DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) pixels.push_back(GetPixel(dc, x, y));
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+int Distance(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
+  int d = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    d += std::abs(GetRValue(a[i]) - GetRValue(b[i])) + std::abs(GetGValue(a[i]) - GetGValue(b[i])) +
+         std::abs(GetBValue(a[i]) - GetBValue(b[i]));
+  }
+  return d;
+}
+
+// Icon handles belong to their process, so the box's icon is told apart by its pixels: the
+// control's image is compared with the system's four message-box icons drawn here, and the
+// nearest one wins. Retried for a while, since the box may not have painted yet.
+bool IsWarningIcon(HWND box) {
+  HWND control = GetDlgItem(box, 1088);
+  if (!control) return false;
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    Sleep(40);
+    // Another process's window cannot be read through its own DC; the screen can.
+    POINT origin = {0, 0};
+    ClientToScreen(control, &origin);
+    HDC dc = GetDC(nullptr);
+    std::vector<COLORREF> shown;
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x) shown.push_back(GetPixel(dc, origin.x + x, origin.y + y));
+    ReleaseDC(nullptr, dc);
+    const COLORREF background = shown[0];
+    const LPCSTR candidates[] = {IDI_WARNING, IDI_ERROR, IDI_INFORMATION, IDI_QUESTION};
+    int best = -1, bestDistance = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int d = Distance(shown, RenderIcon(LoadIconA(nullptr, candidates[i]), background));
+      if (best < 0 || d < bestDistance) best = i, bestDistance = d;
+    }
+    if (bestDistance < 32 * 32 * 8) return best == 0;  // close enough to be a drawn icon
+  }
+  return false;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,11 +241,7 @@ int main(int argc, char** argv) {
     char text[4096] = {}, caption[512] = {};
     GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
     GetWindowTextA(search.found, caption, sizeof caption);
-    HWND iconControl = GetDlgItem(search.found, 1088);
-    const HICON shown = iconControl ? reinterpret_cast<HICON>(
-                                          SendMessageA(iconControl, STM_GETICON, 0, 0))
-                                    : nullptr;
-    const bool warning = shown && shown == LoadIconA(nullptr, IDI_WARNING);
+    const bool warning = IsWarningIcon(search.found);
     std::fprintf(out, "message %s %s %d\n", Hex(text).c_str(), Hex(caption).c_str(),
                  warning ? 1 : 0);
     std::fflush(out);

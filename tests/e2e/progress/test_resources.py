@@ -1,0 +1,85 @@
+"""What the shipped stub carries besides code: dialog 101 in the classic format, the icon group,
+the application manifest and the version record, all in language 2052 (Chinese, Simplified)."""
+import re
+import struct
+import subprocess
+
+import pytest
+
+from conftest import STUB
+from pe_resources import parse_dialog, read_resources
+
+ZH_CN = 2052
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+
+
+@pytest.fixture(scope="module")
+def resources():
+    return read_resources(STUB)
+
+
+def test_every_resource_is_in_chinese_simplified(resources):
+    assert set(resources) == {RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST}
+    for by_name in resources.values():
+        for by_language in by_name.values():
+            assert list(by_language) == [ZH_CN]
+
+
+def test_dialog_template_is_classic_and_exact(resources):
+    dialog = parse_dialog(resources[RT_DIALOG][101][ZH_CN])
+    assert dialog == dict(
+        style=0x90C800C0, exstyle=0, rect=(0, 0, 193, 61), menu="", cls="QuillExtracting",
+        caption="正在解包...", point_size=9, face="宋体",
+        controls=[
+            dict(id=1001, cls=("ordinal", 0x82), style=0x50020000, exstyle=0,
+                 rect=(9, 13, 159, 8), text=""),
+            dict(id=1002, cls="MossGauge", style=0x50000000, exstyle=0, rect=(9, 31, 175, 11),
+                 text=""),
+        ])
+
+
+def test_icon_group_has_a_32_and_a_16_pixel_image_in_16_colours(resources):
+    group = resources[RT_GROUP_ICON][1][ZH_CN]
+    _, kind, count = struct.unpack_from("<HHH", group, 0)
+    assert (kind, count) == (1, 2)
+    sizes = []
+    for i in range(count):
+        width, height, colours, _, planes, bits, size, image_id = struct.unpack_from(
+            "<BBBBHHIH", group, 6 + 14 * i)
+        assert (colours, planes, bits) == (16, 1, 4)
+        image = resources[RT_ICON][image_id][ZH_CN]
+        assert len(image) == size
+        header_size, w, h2, _, image_bits = struct.unpack_from("<IiiHH", image, 0)
+        assert (header_size, w, h2, image_bits) == (40, width, 2 * height, 4)
+        sizes.append((width, height))
+    assert sizes == [(32, 32), (16, 16)]
+
+
+def test_manifest_asks_for_administrator_rights_and_common_controls_6(resources):
+    (manifest,) = resources[RT_MANIFEST].values()
+    text = manifest[ZH_CN].decode("utf-8")
+    identity = re.search(r"<assemblyIdentity ([^>]*)/>", text).group(1)
+    assert 'name="mossinstall"' in identity and 'version="1.0.0.0"' in identity
+    assert 'processorArchitecture="*"' in identity and 'type="win32"' in identity
+    assert re.search(r"<description>[^<]*Quill[^<]*</description>", text)
+    dependency = re.search(r"<dependentAssembly>\s*<assemblyIdentity ([^>]*)/>", text).group(1)
+    for attribute in ('name="Microsoft.Windows.Common-Controls"', 'version="6.0.0.0"',
+                      'publicKeyToken="6595b64144ccf1df"', 'language="*"',
+                      'processorArchitecture="*"', 'type="win32"'):
+        assert attribute in dependency
+    assert re.search(r'<requestedExecutionLevel\s+level="requireAdministrator"\s+'
+                     r'uiAccess="false"\s*/>', text)
+
+
+def test_resource_compiler_lists_icon_manifest_and_version():
+    listing = subprocess.run(["i686-w64-mingw32-windres", "-i", str(STUB), "-O", "rc"],
+                             check=True, capture_output=True, text=True).stdout
+    assert "RT_GROUP_ICON" in listing and "RT_MANIFEST" in listing
+    assert "requireAdministrator" in listing
+    assert 'VALUE "ProductName", "Quill"' in listing
+    assert 'VALUE "FileVersion", "1.0.0.0"' in listing
+    assert re.search(r'VALUE "FileDescription", "[^"]*Quill', listing)
+
+
+def test_shipped_stub_has_no_test_trace_points():
+    assert b"QUILL_TRACE" not in STUB.read_bytes()

@@ -1,0 +1,182 @@
+// qsetup: a stand-in setup program for the end-to-end tests, packed as SETUP.EXE or
+// uninstall.exe. It reports what it received and, on request, behaves like a real one would.
+//
+// Its instructions come from the file named by the environment variable QUILL_TEST_SETUP (the
+// launcher passes its environment on). "key=value" lines, carried out in this order:
+//   report=PATH        where to write the report (required)
+//   short=PATH         also report the 8.3 form of PATH (as the launcher would find it)
+//   window=CLASS       create a top-level window of that class
+//   idle=1             pump messages (so the launcher sees the program idle for input)
+//   watch_ms=N         for up to N ms, watch for the launcher's progress dialog to be hidden or
+//                      destroyed
+//   mkdir=NAME         create the directory NAME (relative to the current directory); repeatable
+//   leave=NAME         create the file NAME (relative to the current directory); repeatable
+//   sleep_ms=N         sleep N ms before ending
+//   exit=N             the exit code (default 0)
+//
+// The report has one "key HEX" line per fact (HEX: the bytes, "-" when empty):
+//   module, cmdline (GetCommandLineA byte for byte), cwd, short, file (one per file below the
+//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed; counted from
+//   the start of the watch) and dialog_gone_since_start_ms (counted from the process's creation)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out.empty() ? "-" : out;
+}
+
+struct Report {
+  std::string text;
+  void Add(const char* key, const std::string& value) {
+    text += key;
+    text += ' ';
+    text += Hex(value);
+    text += '\n';
+  }
+};
+
+void ListFiles(const std::string& dir, const std::string& prefix, Report* report) {
+  WIN32_FIND_DATAA found;
+  HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ListFiles(dir + "\\" + name, prefix + name + "\\", report);
+    } else {
+      report->Add("file", prefix + name);
+    }
+  } while (FindNextFileA(listing, &found));
+  FindClose(listing);
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+// Sleeps in a way that keeps the program idle for input when `idle` is set.
+void Wait(DWORD ms, bool idle) {
+  if (!idle) {
+    Sleep(ms);
+    return;
+  }
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < ms) {
+    Pump();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  char requestPath[4096] = {};
+  if (!GetEnvironmentVariableA("QUILL_TEST_SETUP", requestPath, sizeof requestPath)) return 90;
+  std::FILE* request = std::fopen(requestPath, "rb");
+  if (!request) return 91;
+
+  // The command line and the directory as they were at the start, before anything else happens.
+  Report report;
+  char module[4096] = {}, cwd[4096] = {};
+  GetModuleFileNameA(nullptr, module, sizeof module);
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  report.Add("module", module);
+  report.Add("cmdline", GetCommandLineA());
+  report.Add("cwd", cwd);
+  // Looked for before this program takes any message: until then the launcher is still waiting.
+  const bool seen = FindWindowA("QuillExtracting", nullptr) != nullptr;
+  ListFiles(cwd, "", &report);
+
+  // Milliseconds this process had been running when it read its request: the launcher's idle
+  // wait started when it created this process.
+  FILETIME created, exited, kernel, user, now;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const DWORD startTick =
+      GetTickCount() - static_cast<DWORD>((ticks(now) - ticks(created)) / 10000);
+
+  std::string reportPath;
+  int exitCode = 0;
+  bool idle = false;
+  char line[8192];
+  while (std::fgets(line, sizeof line, request)) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    const std::size_t eq = s.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = s.substr(0, eq), value = s.substr(eq + 1);
+    if (key == "report") {
+      reportPath = value;
+    } else if (key == "short") {
+      char shortPath[4096] = {};
+      GetShortPathNameA(value.c_str(), shortPath, sizeof shortPath);
+      report.Add("short", shortPath);
+    } else if (key == "window") {
+      WNDCLASSA wc = {};
+      wc.lpfnWndProc = DefWindowProcA;
+      wc.hInstance = instance;
+      wc.lpszClassName = value.c_str();
+      RegisterClassA(&wc);
+      CreateWindowA(value.c_str(), "qsetup", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                    instance, nullptr);
+    } else if (key == "idle") {
+      idle = value == "1";
+      if (idle) Pump();
+    } else if (key == "watch_ms") {
+      const DWORD limit = std::strtoul(value.c_str(), nullptr, 10);
+      long goneMs = -1;
+      const DWORD start = GetTickCount();
+      while (seen && GetTickCount() - start < limit) {
+        // Hidden counts as gone: destroying a shown window hides it first, and Wine's X11 driver
+        // may then wait up to 2 s for the display before the window is really gone.
+        HWND dialog = FindWindowA("QuillExtracting", nullptr);
+        if (!dialog || !IsWindowVisible(dialog)) {
+          goneMs = static_cast<long>(GetTickCount() - start);
+          break;
+        }
+        Wait(20, idle);
+      }
+      report.Add("dialog_seen", seen ? "1" : "0");
+      report.Add("dialog_gone_ms", std::to_string(goneMs));
+      report.Add("dialog_gone_since_start_ms",
+                 std::to_string(goneMs < 0 ? -1 : goneMs + static_cast<long>(start - startTick)));
+    } else if (key == "leave") {
+      HANDLE f = CreateFileA(value.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (f != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(f, "left by qsetup", 14, &written, nullptr);
+        CloseHandle(f);
+      }
+    } else if (key == "mkdir") {
+      CreateDirectoryA(value.c_str(), nullptr);
+    } else if (key == "sleep_ms") {
+      Wait(std::strtoul(value.c_str(), nullptr, 10), idle);
+    } else if (key == "exit") {
+      exitCode = std::atoi(value.c_str());
+    }
+  }
+  std::fclose(request);
+
+  std::FILE* out = reportPath.empty() ? nullptr : std::fopen(reportPath.c_str(), "wb");
+  if (!out) return 92;
+  std::fwrite(report.text.data(), 1, report.text.size(), out);
+  std::fclose(out);
+  return exitCode;
+}
