@@ -24,8 +24,9 @@ BOOL CALLBACK DecodeOne(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   }
   const std::span<const std::uint8_t> entry(static_cast<const std::uint8_t*>(data),
                                             SizeofResource(module, found));
+  EntryHeader header;
   const EntryOutcome outcome = DecodeEntry(
-      entry,
+      entry, &header,
       [](const std::uint8_t*, std::size_t size) {
         g_decoded += size;
         return true;

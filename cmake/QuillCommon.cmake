@@ -15,6 +15,8 @@ if(WIN32)
   add_link_options(-static)
 
   set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_SOURCE_DIR}/cmake/xz-utils.sha256)
   execute_process(
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_BINARY_DIR}/liblzma-src
             ${QUILL_LZMA_PREFIX}
