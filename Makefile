@@ -47,8 +47,7 @@ fuzz: deps
 
 # The benchmark behind docs/performance.md (about 20 minutes at full scale; needs nsis).
 bench: build
-	@dpkg-query -W -f='$${Status}' nsis python3-matplotlib python3-numpy 2>/dev/null | grep -c 'install ok installed' | grep -qx 3 || \
-	  sudo_or_root=$$( [ "$$(id -u)" -eq 0 ] || echo sudo ); $$sudo_or_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q nsis python3-matplotlib python3-numpy
+	@scripts/install-deps.sh bench
 	@scripts/wine-env.sh /usr/bin/python3 bench/run_bench.py $(BENCH_ARGS)
 
 demo: build

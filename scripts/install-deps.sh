@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and nothing when all of it is present.
 # Safe to run again: every step first checks whether its work is already done.
+#   install-deps.sh [bench]    (bench: also what `make bench` needs: NSIS, numpy, matplotlib)
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei locales
   python3 python3-pytest osslsigncode openssl
 )
+if [ "${1:-}" = bench ]; then packages+=(nsis python3-numpy python3-matplotlib); fi
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
