@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz in build/fuzz and runs them.
 #   run-fuzz.sh [--smoke] [TARGET...]      (default: every target)
-# FUZZ_SECONDS: how long each target runs (default 300; with --smoke 30 in all, shared out).
+# FUZZ_SECONDS: how long each target runs (default 300; with --smoke 20).
 # Every run starts from the seeds in tests/fuzz/corpus/<target>/ and the entries found earlier in
 # tests/fuzz/corpus-new/<target>/ (git-ignored). A full run keeps what it finds there; a smoke run
 # (make test) writes its finds to a scratch folder that is thrown away.
@@ -24,7 +24,7 @@ targets=("$@")
 cmake --build "$build" --target "${targets[@]}" || exit 1
 
 if ((smoke)); then
-  seconds=$(( ${FUZZ_SECONDS:-30} / ${#targets[@]} ))
+  seconds=$(( ${FUZZ_SECONDS:-20} ))
   ((seconds >= 10)) || seconds=10
 else
   seconds=${FUZZ_SECONDS:-300}
