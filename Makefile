@@ -5,23 +5,28 @@ HOST  := build/host
 WIN32 := build/win32
 ROOT  := $(CURDIR)
 
-.PHONY: all deps build host win32 test test-host test-wine test-static e2e demo fuzz bench format clean
+.PHONY: all deps build host win32 pack-host test test-host test-wine test-static e2e demo fuzz bench format clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-build: host win32
+build: host win32 pack-host
 
 host: deps
-	@test -f $(HOST)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@test -f $(HOST)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUILL_WIN32_BIN=$(ROOT)/$(WIN32)
 	@cmake --build $(HOST)
 
 win32: host
 	@test -f $(WIN32)/build.ninja || cmake -S . -B $(WIN32) -G Ninja \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DQUILL_HOST_BIN=$(ROOT)/$(HOST)
 	@cmake --build $(WIN32)
+
+# The host quillpack embeds the Windows stub, so it is built after build/win32.
+pack-host: win32
+	@cmake --build $(HOST) --target quillpack
 
 test: build
 	@scripts/run-tests.sh
