@@ -266,7 +266,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   head[image.peOffset + 7] = static_cast<std::uint8_t>(sections >> 8);
   std::uint8_t* header = &head[image.sectionTableOffset + kSectionHeaderSize * index];
   std::memset(header, 0, kSectionHeaderSize);
-  std::memcpy(header, ".rsrc", 5);
+  std::memcpy(header, ".rsrc", sizeof ".rsrc");  // the terminator too; the field is 8 bytes
   WriteLe32(header + 8, static_cast<std::uint32_t>(sectionSize));
   WriteLe32(header + 12, sectionRva);
   WriteLe32(header + 16, static_cast<std::uint32_t>(rawSize));
