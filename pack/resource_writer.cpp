@@ -184,7 +184,7 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
 
 bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& image,
                          std::vector<OutputResource> resources, const PayloadWriter& payload,
-                         std::FILE* out, std::string* error) {
+                         std::FILE* out, std::string* error, std::uint64_t sizeLimit) {
   if (image.numberOfRvaAndSizes <= kSecurityDirectoryIndex) {
     *error = "the stub has no room for a resource directory in its headers";
     return false;
@@ -254,6 +254,13 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   const std::uint64_t imageSize = AlignUp(sectionRva + sectionSize, image.sectionAlignment);
   if (imageSize > kImageLimit || rawSize > 0xFFFFFFFFu || rawStart > 0xFFFFFFFFu) {
     *error = "the package is too large for a 32-bit image (about 2 GiB at most)";
+    return false;
+  }
+  if (imageSize > sizeLimit) {
+    *error = "the installer would be " + std::to_string((imageSize + (1u << 20) - 1) >> 20) +
+             " MiB, more than the " + std::to_string(sizeLimit >> 20) +
+             " MiB a 32-bit launcher is sure to load; leave large files out of the package "
+             "(for example in the wares directory beside the installer)";
     return false;
   }
 
