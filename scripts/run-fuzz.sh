@@ -18,6 +18,8 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQUILL_FUZZ=ON -DQUILL_BUILD_TESTS=OFF >/dev/null || exit 1
 fi
+# The list of targets is written when CMake configures: bring it up to date before reading it.
+cmake "$build" >/dev/null || exit 1
 mapfile -t all < "$build/fuzzers/targets.txt"
 targets=("$@")
 ((${#targets[@]})) || targets=("${all[@]}")
