@@ -5,17 +5,18 @@ HOST  := build/host
 WIN32 := build/win32
 ROOT  := $(CURDIR)
 
-.PHONY: all deps build host win32 test test-host test-wine e2e demo fuzz bench format clean
+.PHONY: all deps build host win32 pack-host test test-host test-wine test-static e2e demo fuzz bench format clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-build: host win32
+build: host win32 pack-host
 
 host: deps
-	@test -f $(HOST)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@test -f $(HOST)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(HOST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUILL_WIN32_BIN=$(ROOT)/$(WIN32)
 	@cmake --build $(HOST)
 
 win32: host
@@ -23,15 +24,23 @@ win32: host
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DQUILL_HOST_BIN=$(ROOT)/$(HOST)
 	@cmake --build $(WIN32)
 
+# The host quillpack embeds the Windows stub, so it is built after build/win32.
+pack-host: win32
+	@cmake --build $(HOST) --target quillpack
+
 test: build
 	@scripts/run-tests.sh
 
-# Single levels, for a quicker loop: make test-host, make test-wine, make e2e ARGS='-k manifest'
+# Single levels, for a quicker loop: make test-host, make test-wine, make test-static,
+# make e2e ARGS='-k manifest'
 test-host: host
 	@scripts/run-tests.sh host
 
 test-wine: build
 	@scripts/run-tests.sh wine
+
+test-static: build
+	@scripts/run-tests.sh static
 
 e2e: build
 	@scripts/wine-env.sh /usr/bin/python3 -m pytest tests/e2e -q $(ARGS)

@@ -26,6 +26,20 @@ if(WIN32)
   set_target_properties(quill_lzma PROPERTIES IMPORTED_LOCATION ${QUILL_LZMA_PREFIX}/lib/liblzma.a)
   target_include_directories(quill_lzma INTERFACE ${QUILL_LZMA_PREFIX}/include)
   target_compile_definitions(quill_lzma INTERFACE LZMA_API_STATIC)
+
+  # quillpack.exe compresses: a second build of the same source, with the encoders.
+  set(QUILL_LZMA_FULL_PREFIX ${CMAKE_BINARY_DIR}/liblzma-full)
+  execute_process(
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_BINARY_DIR}/liblzma-full-src
+            ${QUILL_LZMA_FULL_PREFIX} full
+    RESULT_VARIABLE lzma_result)
+  if(NOT lzma_result EQUAL 0)
+    message(FATAL_ERROR "building the full liblzma for Windows failed")
+  endif()
+  add_library(quill_lzma_full STATIC IMPORTED GLOBAL)
+  set_target_properties(quill_lzma_full PROPERTIES IMPORTED_LOCATION ${QUILL_LZMA_FULL_PREFIX}/lib/liblzma.a)
+  target_include_directories(quill_lzma_full INTERFACE ${QUILL_LZMA_FULL_PREFIX}/include)
+  target_compile_definitions(quill_lzma_full INTERFACE LZMA_API_STATIC)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)

@@ -12,8 +12,8 @@ class RawEncoder {
   ~RawEncoder() { lzma_end(&stream_); }
 
   bool Start(const EntryEncoding& encoding, lzma_options_lzma* options, std::string* error) {
-    const std::uint32_t preset = static_cast<std::uint32_t>(encoding.preset) |
-                                 (encoding.extreme ? LZMA_PRESET_EXTREME : 0);
+    const std::uint32_t preset =
+        static_cast<std::uint32_t>(encoding.preset) | (encoding.extreme ? LZMA_PRESET_EXTREME : 0);
     if (encoding.preset < 0 || encoding.preset > 9 || lzma_lzma_preset(options, preset)) {
       *error = "unsupported preset";
       return false;

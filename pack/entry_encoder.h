@@ -9,9 +9,9 @@
 #include <vector>
 
 struct EntryEncoding {
-  int preset = 6;          // LZMA preset 0..9; the shipped package uses 6 (8 MiB dictionary)
-  bool extreme = false;    // the "e" variants of the presets
-  int lc = -1, lp = -1, pb = -1;     // -1: the preset's value
+  int preset = 6;                 // LZMA preset 0..9; the shipped package uses 6 (8 MiB dictionary)
+  bool extreme = false;           // the "e" variants of the presets
+  int lc = -1, lp = -1, pb = -1;  // -1: the preset's value
   std::uint32_t dictionarySize = 0;  // 0: the preset's value
 };
 

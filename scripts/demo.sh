@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job, end to end: build/win32/quilldemo.exe carries the sample package (samples/demo
-# and a small setup program, samples/setup) and installs it under Wine, twice:
+# The main job, end to end: quillpack packs the sample package (samples/demo and a small setup
+# program, samples/setup, staged by the win32 build) into build/demo/quilldemo.exe, which installs
+# it under Wine, twice:
 #   1. silently (-ms): no window at all;
 #   2. with the launcher's progress window.
 # Each run gets a fresh temp directory; afterwards the script shows the exit code, what is left of
@@ -9,9 +10,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 demo=build/demo
-launcher=build/win32/quilldemo.exe
+launcher=$demo/quilldemo.exe
 rm -rf "$demo"
 mkdir -p "$demo"
+build/host/quillpack build -q -o "$launcher" build/win32/samples/demo-package
 winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
 
 echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"

@@ -18,6 +18,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_HOST = pathlib.Path(os.environ.get("QUILL_BUILD_HOST", ROOT / "build" / "host"))
 BUILD_WIN32 = pathlib.Path(os.environ.get("QUILL_BUILD_WIN32", ROOT / "build" / "win32"))
 QENCODE = BUILD_HOST / "qencode"
+QUILLPACK = BUILD_HOST / "quillpack"
 LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
 QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
 QHOLDER = BUILD_WIN32 / "tests" / "qholder.exe"
@@ -104,6 +105,22 @@ class Harness:
         out.parent.mkdir(parents=True, exist_ok=True)
         link = LINK_TRACED_LAUNCHER if traced else LINK_LAUNCHER
         subprocess.run([str(link), str(out), str(work / "payload.rc")], check=True)
+        return out
+
+    def packed(self, files, *options: str, name="setup.exe") -> pathlib.Path:
+        """Builds an installer with quillpack from `files`: a directory, or a dict of relative
+        path ("/" between components) -> file content."""
+        work = self._fresh("pack")
+        if isinstance(files, dict):
+            source = work / "source"
+            for rel, content in files.items():
+                (source / rel).parent.mkdir(parents=True, exist_ok=True)
+                (source / rel).write_bytes(content)
+        else:
+            source = files
+        out = work / name
+        subprocess.run([str(QUILLPACK), "build", "-q", "-o", str(out), *options, str(source)],
+                       check=True)
         return out
 
     def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":

@@ -1,0 +1,34 @@
+// `quillpack build`: files and directories in, one installer out.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/entry_encoder.h"
+#include "pack/entry_names.h"
+
+struct BuildOptions {
+  std::string output;
+  std::vector<std::string> sources;
+  EntryEncoding encoding;
+  NameRules names;
+  unsigned jobs = 0;  // 0: one per core
+  bool quiet = false;
+  std::string stubPath;  // empty: the embedded stub
+};
+
+// Builds the installer; messages go to stderr. Returns the process exit code.
+int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embeddedStub);
+
+// One file to pack: where it is and what the installer calls it.
+struct SourceFile {
+  std::string path;          // as given, for messages and for opening
+  std::string relativeName;  // UTF-8, '/' between components
+  std::uint64_t size = 0;
+};
+
+// Lists the files of `sources`: a directory contributes its files, recursively, named relative to
+// it; a file is named by its file name. False (messages printed) when a source cannot be read.
+bool CollectSources(const std::vector<std::string>& sources, std::vector<SourceFile>* files);

@@ -1,0 +1,58 @@
+// Writing an installer: the stub's PE image with a new resource section that holds the stub's own
+// resources and the payload entries. The section is laid out the way resource compilers do it
+// (directory tables, data entries, name strings, then the data, each piece 8-byte aligned) and the
+// headers it touches are fixed: section table, image size, data directories, checksum.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/pe_image.h"
+
+struct OutputResource {
+  ResourceKey type;
+  ResourceKey name;
+  std::uint16_t language = 0;
+  std::uint32_t codePage = 0;
+  std::uint32_t size = 0;
+  std::uint64_t stubOffset = 0;  // where the bytes are in the stub, when payload < 0
+  std::int64_t payload = -1;     // otherwise the caller's index, handed to the PayloadWriter
+};
+
+// Writes exactly the resource's `size` bytes through `write`.
+using ByteWriter = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+using PayloadWriter = std::function<bool(const OutputResource& resource, const ByteWriter& write,
+                                         std::string* error)>;
+
+// Sorts `resources` into the order Windows searches them in (types, names, languages) and refuses
+// duplicates. The launcher enumerates entries in this order.
+bool SortResources(std::vector<OutputResource>* resources, std::string* error);
+
+// The directory part of a resource section for sorted `resources` placed at `sectionRva`: the
+// tables, data entries and strings; `dataOffsets` receives where each resource's bytes go, from the
+// section's start, and `sectionSize` the section's whole (virtual) size.
+bool LayoutResourceDirectory(const std::vector<OutputResource>& resources, std::uint32_t sectionRva,
+                             std::vector<std::uint8_t>* directory,
+                             std::vector<std::uint64_t>* dataOffsets, std::uint64_t* sectionSize,
+                             std::string* error);
+
+// The largest installer image quillpack makes. Under Wine the launcher loads and extracts an image
+// of 1944 MiB and fails at 1978 MiB (bench/package-limit.py); on Windows the system's DLLs and the
+// heap share the same 2 GiB of address space, so the limit keeps a wide margin.
+inline constexpr std::uint64_t kInstallerSizeLimit = 1024u << 20;
+
+// Writes the installer to `out` (opened for writing and reading, positioned at 0). The stub must
+// carry no signature and no trailing data (the caller decides what to tell the user). An image
+// larger than `sizeLimit` is refused before anything is written.
+bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& stubImage,
+                         std::vector<OutputResource> resources, const PayloadWriter& payload,
+                         std::FILE* out, std::string* error,
+                         std::uint64_t sizeLimit = kInstallerSizeLimit);
+
+// The raw-data alignment of the resource section in the file: a page, so that Wine can map the
+// image instead of copying it.
+inline constexpr std::uint32_t kResourceRawAlignment = 4096;
