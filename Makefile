@@ -5,7 +5,7 @@ HOST  := build/host
 WIN32 := build/win32
 ROOT  := $(CURDIR)
 
-.PHONY: all deps build host win32 pack-host test test-host test-wine e2e demo fuzz bench format clean
+.PHONY: all deps build host win32 pack-host test test-host test-wine test-static e2e demo fuzz bench format clean
 
 all: build
 
@@ -31,12 +31,16 @@ pack-host: win32
 test: build
 	@scripts/run-tests.sh
 
-# Single levels, for a quicker loop: make test-host, make test-wine, make e2e ARGS='-k manifest'
+# Single levels, for a quicker loop: make test-host, make test-wine, make test-static,
+# make e2e ARGS='-k manifest'
 test-host: host
 	@scripts/run-tests.sh host
 
 test-wine: build
 	@scripts/run-tests.sh wine
+
+test-static: build
+	@scripts/run-tests.sh static
 
 e2e: build
 	@scripts/wine-env.sh /usr/bin/python3 -m pytest tests/e2e -q $(ARGS)

@@ -5,6 +5,7 @@
 #include "fsutil/file_system.h"
 #include "handoff/command_line.h"
 #include "handoff/entry_dirs.h"
+#include "payload/entry_name.h"
 #include "handoff/setup_launch.h"
 #include "launcher/launcher_state.h"
 #include "launcher/messages.h"
@@ -59,6 +60,8 @@ int BuildCommandLine(HandoffProgram program, const char* programPath, char* out,
 BOOL CALLBACK DeleteUnpackedEntry(HMODULE, LPCSTR, LPSTR name, LONG_PTR) {
   if (IS_INTRESOURCE(name)) return TRUE;  // not a payload entry, so nothing was unpacked for it
   char path[kShortPathBufferSize];
+  // A name that leads outside the work directory was never unpacked; nothing is deleted for it.
+  if (!IsContainedEntryName(name)) return TRUE;
   if (MakeWorkPath(name, sizeof path, path)) DeleteFileA(path);
   ForEachEntryDirectory(name, [&path](std::string_view directory) {
     char nameBuffer[kShortPathBufferSize];

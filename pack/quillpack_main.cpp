@@ -29,7 +29,7 @@ int Usage(const char* problem) {
 }
 
 bool ParsePreset(const char* text, EntryEncoding* encoding) {
-  if (!text[0] || text[0] < '0' || text[0] > '9') return false;
+  if (text[0] < '0' || text[0] > '9') return false;  // the terminator is below '0' too
   encoding->preset = text[0] - '0';
   encoding->extreme = text[1] == 'e';
   return text[1] == '\0' || (text[1] == 'e' && text[2] == '\0');

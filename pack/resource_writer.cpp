@@ -184,7 +184,7 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
 
 bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& image,
                          std::vector<OutputResource> resources, const PayloadWriter& payload,
-                         std::FILE* out, std::string* error) {
+                         std::FILE* out, std::string* error, std::uint64_t sizeLimit) {
   if (image.numberOfRvaAndSizes <= kSecurityDirectoryIndex) {
     *error = "the stub has no room for a resource directory in its headers";
     return false;
@@ -256,6 +256,13 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
     *error = "the package is too large for a 32-bit image (about 2 GiB at most)";
     return false;
   }
+  if (imageSize > sizeLimit) {
+    *error = "the installer would be " + std::to_string((imageSize + (1u << 20) - 1) >> 20) +
+             " MiB, more than the " + std::to_string(sizeLimit >> 20) +
+             " MiB a 32-bit launcher is sure to load; leave large files out of the package "
+             "(for example in the wares directory beside the installer)";
+    return false;
+  }
 
   // The kept part of the stub with its headers patched.
   std::vector<std::uint8_t> head(stub.begin(), stub.begin() + static_cast<std::ptrdiff_t>(keepEnd));
@@ -266,7 +273,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   head[image.peOffset + 7] = static_cast<std::uint8_t>(sections >> 8);
   std::uint8_t* header = &head[image.sectionTableOffset + kSectionHeaderSize * index];
   std::memset(header, 0, kSectionHeaderSize);
-  std::memcpy(header, ".rsrc", 5);
+  std::memcpy(header, ".rsrc", sizeof ".rsrc");  // the terminator too; the field is 8 bytes
   WriteLe32(header + 8, static_cast<std::uint32_t>(sectionSize));
   WriteLe32(header + 12, sectionRva);
   WriteLe32(header + 16, static_cast<std::uint32_t>(rawSize));

@@ -11,6 +11,7 @@
 #include "launcher/messages.h"
 #include "launcher/work_path.h"
 #include "payload/entry_decoder.h"
+#include "payload/entry_name.h"
 #include "payload/extract.h"
 #include "payload/manifest.h"
 #include "payload/progress_math.h"
@@ -71,10 +72,13 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   if (IS_INTRESOURCE(name)) return TRUE;  // payload entries are named; a numbered one is not ours
   ShowStatusForEntry(name);
 
-  // A target that does not fit the buffer stays empty: CreateFileA refuses it below, so the entry
-  // counts as one whose file cannot be created instead of landing under a cut name.
+  // A target that does not fit the buffer stays empty, and so does one for a name that would lead
+  // outside the directory (or to a device, or a data stream): the entry then counts as one whose
+  // file cannot be created, instead of landing under a cut name or anywhere else.
   char target[kShortPathBufferSize] = {};
-  if (g_state.unpackMode) {
+  if (!IsContainedEntryName(name)) {
+    target[0] = '\0';
+  } else if (g_state.unpackMode) {
     if (!CopyBounded(target, name)) target[0] = '\0';
   } else if (MakeWorkPath(name, sizeof target, target)) {
     CreateParentDirectories(target);
@@ -89,8 +93,9 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
     return AnswerAfter(name);
   }
 
-  UniqueFile file(CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  UniqueFile file(target[0] ? CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_TEMPORARY, nullptr)
+                            : INVALID_HANDLE_VALUE);
   if (!file) {
     g_state.extractionFailed = 1;
     return AnswerAfter(name);

@@ -15,6 +15,8 @@ std::int32_t MulDivRounded(std::int32_t a, std::int32_t b, std::int32_t c) {
       product < 0 ? 0 - static_cast<std::uint64_t>(product) : static_cast<std::uint64_t>(product);
   const std::uint64_t divisor = c < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(c))
                                       : static_cast<std::uint64_t>(c);
+  // c is not 0 (answered above), so neither is divisor.
+  // cppcheck-suppress zerodivcond
   const std::uint64_t quotient = (magnitude + divisor / 2) / divisor;
   // MulDiv answers -1 for any result beyond +-0x7FFFFFFF, the most negative int included.
   if (quotient > 0x7FFFFFFFull) return -1;

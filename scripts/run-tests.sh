@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the test levels: host unit tests (sanitizers), then under Wine the Win32 unit tests and the
-# end-to-end tests; and each fuzz target briefly.   run-tests.sh [host|wine|fuzz]   (default: all)
+# end-to-end tests; each fuzz target briefly; and the static checks.
+#   run-tests.sh [host|fuzz|static|wine]   (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -13,8 +14,13 @@ if [ "$which" = all ] || [ "$which" = host ]; then
 fi
 
 if [ "$which" = all ] || [ "$which" = fuzz ]; then
-  echo "== fuzz targets (about 30 seconds in all)"
+  echo "== fuzz targets (about 20 seconds each)"
   scripts/run-fuzz.sh --smoke || failed=1
+fi
+
+if [ "$which" = all ] || [ "$which" = static ]; then
+  echo "== static checks (clang-tidy, cppcheck)"
+  scripts/static-checks.sh || failed=1
 fi
 
 if [ "$which" = all ] || [ "$which" = wine ]; then

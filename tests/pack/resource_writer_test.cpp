@@ -176,4 +176,45 @@ TEST_F(ResourceWriter, ReaderSurvivesEveryTruncationAndCorruption) {
     }
   }
 }
+TEST_F(ResourceWriter, RefusesAnImageBeyondTheSizeLimitBeforeWritingAnything) {
+  const PeImage image = Parse(stub_);
+  struct Case {
+    std::uint32_t entrySize;
+    std::uint64_t sizeLimit;
+    bool written;
+  } const cases[] = {
+      {static_cast<std::uint32_t>(kInstallerSizeLimit), kInstallerSizeLimit, false},
+      {100, image.sizeOfImage + 0x10000, true},  // a small package under a small limit
+      {0x20000, image.sizeOfImage + 0x10000, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<OutputResource> resources;
+    OutputResource r;
+    r.type = NamedKey(u"FILE");
+    r.name = NamedKey(u"BIG.BIN");
+    r.size = c.entrySize;
+    r.payload = 0;
+    resources.push_back(r);
+    bool asked = false;
+    std::FILE* out = std::tmpfile();
+    std::string error;
+    const bool ok = WriteInstallerImage(
+        stub_, image, resources,
+        [&](const OutputResource& res, const ByteWriter& write, std::string*) {
+          asked = true;
+          const std::vector<std::uint8_t> zeros(res.size);
+          return write(zeros.data(), zeros.size());
+        },
+        out, &error, c.sizeLimit);
+    std::fseek(out, 0, SEEK_END);
+    const long size = std::ftell(out);
+    std::fclose(out);
+    EXPECT_EQ(ok, c.written) << c.entrySize;
+    if (!c.written) {
+      EXPECT_NE(error.find("MiB a 32-bit launcher is sure to load"), std::string::npos) << error;
+      EXPECT_FALSE(asked);
+      EXPECT_EQ(size, 0);
+    }
+  }
+}
 }  // namespace

@@ -11,6 +11,11 @@
 //                      destroyed
 //   mkdir=NAME         create the directory NAME (relative to the current directory); repeatable
 //   leave=NAME         create the file NAME (relative to the current directory); repeatable
+//   hold=MS,MARKER,NAME  start a copy of this program (MARKER.exe) that opens NAME (relative to
+//                      the current directory) without sharing, creates the file MARKER, keeps
+//                      NAME open for MS ms, then closes it and deletes MARKER; this program goes
+//                      on once MARKER exists (at most 10 s). qdriver's job ends the copy at the
+//                      latest when qdriver ends.
 //   sleep_ms=N         sleep N ms before ending
 //   exit=N             the exit code (default 0)
 //
@@ -80,9 +85,57 @@ void Wait(DWORD ms, bool idle) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
 }
+
+constexpr const char* kHoldVariable = "QUILL_TEST_HOLD";
+
+// The copy started by hold=: holds the file, then tidies up after itself.
+int Hold(const std::string& spec) {
+  const std::size_t first = spec.find(','), second = spec.find(',', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return 93;
+  const DWORD ms = std::strtoul(spec.substr(0, first).c_str(), nullptr, 10);
+  const std::string marker = spec.substr(first + 1, second - first - 1);
+  const std::string name = spec.substr(second + 1);
+  HANDLE held = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE flag = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (flag != INVALID_HANDLE_VALUE) CloseHandle(flag);
+  Sleep(ms);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  DeleteFileA(marker.c_str());
+  return held == INVALID_HANDLE_VALUE ? 94 : 0;
+}
+
+void StartHolder(const std::string& spec) {
+  const std::size_t first = spec.find(','), second = spec.find(',', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return;
+  const std::string marker = spec.substr(first + 1, second - first - 1);
+  // A copy beside the marker does the holding, so that this program's own file (an unpacked
+  // entry) is not kept in use too.
+  char module[4096] = {};
+  GetModuleFileNameA(nullptr, module, sizeof module);
+  const std::string copy = marker + ".exe";
+  if (!CopyFileA(module, copy.c_str(), FALSE)) return;
+  char commandLine[] = "qsetup-holder";
+  SetEnvironmentVariableA(kHoldVariable, spec.c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessA(copy.c_str(), commandLine, nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA(kHoldVariable, nullptr);
+  if (!started) return;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int i = 0; i < 500 && GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(20);
+  }
+}
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  char holdSpec[8192] = {};
+  if (GetEnvironmentVariableA(kHoldVariable, holdSpec, sizeof holdSpec)) return Hold(holdSpec);
   char requestPath[4096] = {};
   if (!GetEnvironmentVariableA("QUILL_TEST_SETUP", requestPath, sizeof requestPath)) return 90;
   std::FILE* request = std::fopen(requestPath, "rb");
@@ -166,6 +219,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
     } else if (key == "mkdir") {
       CreateDirectoryA(value.c_str(), nullptr);
+    } else if (key == "hold") {
+      StartHolder(value);
     } else if (key == "sleep_ms") {
       Wait(std::strtoul(value.c_str(), nullptr, 10), idle);
     } else if (key == "exit") {
