@@ -74,8 +74,9 @@ def test_manifest_asks_for_administrator_rights_and_common_controls_6(resources)
 def test_resource_compiler_lists_icon_manifest_and_version():
     listing = subprocess.run(["i686-w64-mingw32-windres", "-i", str(STUB), "-O", "rc"],
                              check=True, capture_output=True, text=True).stdout
+    # The manifest is stored on one line, which windres lists as numbers; its content is checked
+    # through the PE reader above.
     assert "RT_GROUP_ICON" in listing and "RT_MANIFEST" in listing
-    assert "requireAdministrator" in listing
     assert 'VALUE "ProductName", "Quill"' in listing
     assert 'VALUE "FileVersion", "1.0.0.0"' in listing
     assert re.search(r'VALUE "FileDescription", "[^"]*Quill', listing)
