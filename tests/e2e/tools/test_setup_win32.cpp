@@ -89,12 +89,12 @@ void Wait(DWORD ms, bool idle) {
 constexpr const char* kHoldVariable = "QUILL_TEST_HOLD";
 
 // The copy started by hold=: holds the file, then tidies up after itself.
-int Hold(const std::string& spec) {
-  const std::size_t first = spec.find(','), second = spec.find(',', first + 1);
+int Hold(const std::string& request) {
+  const std::size_t first = request.find(','), second = request.find(',', first + 1);
   if (first == std::string::npos || second == std::string::npos) return 93;
-  const DWORD ms = std::strtoul(spec.substr(0, first).c_str(), nullptr, 10);
-  const std::string marker = spec.substr(first + 1, second - first - 1);
-  const std::string name = spec.substr(second + 1);
+  const DWORD ms = std::strtoul(request.substr(0, first).c_str(), nullptr, 10);
+  const std::string marker = request.substr(first + 1, second - first - 1);
+  const std::string name = request.substr(second + 1);
   HANDLE held = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE flag = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -106,10 +106,10 @@ int Hold(const std::string& spec) {
   return held == INVALID_HANDLE_VALUE ? 94 : 0;
 }
 
-void StartHolder(const std::string& spec) {
-  const std::size_t first = spec.find(','), second = spec.find(',', first + 1);
+void StartHolder(const std::string& request) {
+  const std::size_t first = request.find(','), second = request.find(',', first + 1);
   if (first == std::string::npos || second == std::string::npos) return;
-  const std::string marker = spec.substr(first + 1, second - first - 1);
+  const std::string marker = request.substr(first + 1, second - first - 1);
   // A copy beside the marker does the holding, so that this program's own file (an unpacked
   // entry) is not kept in use too.
   char module[4096] = {};
@@ -117,7 +117,7 @@ void StartHolder(const std::string& spec) {
   const std::string copy = marker + ".exe";
   if (!CopyFileA(module, copy.c_str(), FALSE)) return;
   char commandLine[] = "qsetup-holder";
-  SetEnvironmentVariableA(kHoldVariable, spec.c_str());
+  SetEnvironmentVariableA(kHoldVariable, request.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
