@@ -50,14 +50,7 @@ int main(int argc, char** argv) {
   }
   std::vector<OutputResource> resources;
   for (const ResourceItem& item : image.resources) {
-    OutputResource r;
-    r.type = item.type;
-    r.name = item.name;
-    r.language = item.language;
-    r.codePage = item.codePage;
-    r.size = item.size;
-    r.stubOffset = item.fileOffset;
-    resources.push_back(std::move(r));
+    resources.push_back(KeptResource(item));
   }
   for (unsigned long i = 0; i < count; ++i) {
     char name[16];

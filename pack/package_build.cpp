@@ -293,14 +293,7 @@ int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embedded
   // Assembly: the stub's resources and the entries, into a temporary file renamed at the end.
   std::vector<OutputResource> resources;
   for (const ResourceItem& item : kept) {
-    OutputResource r;
-    r.type = item.type;
-    r.name = item.name;
-    r.language = item.language;
-    r.codePage = item.codePage;
-    r.size = item.size;
-    r.stubOffset = item.fileOffset;
-    resources.push_back(std::move(r));
+    resources.push_back(KeptResource(item));
   }
   std::uint64_t storedBytes = 0;
   for (std::size_t i = 0; i < encoded.size(); ++i) {

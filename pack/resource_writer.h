@@ -23,6 +23,18 @@ struct OutputResource {
   std::int64_t payload = -1;     // otherwise the caller's index, handed to the PayloadWriter
 };
 
+// A resource of the stub, carried over unchanged into the output.
+inline OutputResource KeptResource(const ResourceItem& item) {
+  OutputResource r;
+  r.type = item.type;
+  r.name = item.name;
+  r.language = item.language;
+  r.codePage = item.codePage;
+  r.size = item.size;
+  r.stubOffset = item.fileOffset;
+  return r;
+}
+
 // Writes exactly the resource's `size` bytes through `write`.
 using ByteWriter = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 using PayloadWriter = std::function<bool(const OutputResource& resource, const ByteWriter& write,

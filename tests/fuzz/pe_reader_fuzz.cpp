@@ -21,14 +21,7 @@ void Require(bool condition, const char* what) {
 std::vector<std::uint8_t> Rewrite(std::span<const std::uint8_t> stub, const PeImage& image) {
   std::vector<OutputResource> resources;
   for (const ResourceItem& item : image.resources) {
-    OutputResource r;
-    r.type = item.type;
-    r.name = item.name;
-    r.language = item.language;
-    r.codePage = item.codePage;
-    r.size = item.size;
-    r.stubOffset = item.fileOffset;
-    resources.push_back(r);
+    resources.push_back(KeptResource(item));
   }
   std::vector<std::uint8_t> bytes;
   std::FILE* out = std::tmpfile();

@@ -28,14 +28,7 @@ std::vector<std::uint8_t> Build(const std::vector<std::uint8_t>& stub,
   std::vector<OutputResource> resources;
   for (const ResourceItem& item : image.resources) {
     if (item.type.isName && item.type.name == u"FILE" && entries.count(item.name.name)) continue;
-    OutputResource r;
-    r.type = item.type;
-    r.name = item.name;
-    r.language = item.language;
-    r.codePage = item.codePage;
-    r.size = item.size;
-    r.stubOffset = item.fileOffset;
-    resources.push_back(r);
+    resources.push_back(KeptResource(item));
   }
   std::vector<std::string> contents;
   for (const auto& [name, content] : entries) {
