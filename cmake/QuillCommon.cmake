@@ -7,44 +7,48 @@ function(quill_warnings target)
 endfunction()
 
 if(WIN32)
+  # Flags that differ by architecture, all of them here. Windows guarantees 32-bit code a 4-byte
+  # aligned stack and nothing in the launcher needs more, so the x86 build saves the realignment;
+  # x64 code has a 16-byte aligned stack by its calling convention, and the option does not exist.
+  if(QUILL_ARCH STREQUAL x86)
+    set(QUILL_ARCH_LAUNCHER_FLAGS -mpreferred-stack-boundary=2)
+  elseif(QUILL_ARCH STREQUAL x64)
+    set(QUILL_ARCH_LAUNCHER_FLAGS)
+  else()
+    message(FATAL_ERROR "QUILL_ARCH is '${QUILL_ARCH}': configure with cmake/mingw-i686.cmake or "
+                        "cmake/mingw-x86_64.cmake as the toolchain file")
+  endif()
+
   # The launcher: no exceptions or RTTI, small, static runtime so it needs no DLL of its own.
-  # Its own code is not where time goes (liblzma is), so it is built for size; Windows guarantees
-  # a 4-byte aligned stack to 32-bit code, and nothing here needs more.
-  set(QUILL_LAUNCHER_CXX_FLAGS -Oz -mpreferred-stack-boundary=2 -fno-exceptions -fno-rtti
+  # Its own code is not where time goes (liblzma is), so it is built for size.
+  set(QUILL_LAUNCHER_CXX_FLAGS -Oz ${QUILL_ARCH_LAUNCHER_FLAGS} -fno-exceptions -fno-rtti
       -ffunction-sections -fno-asynchronous-unwind-tables -fno-unwind-tables)
   set(QUILL_LAUNCHER_LINK_FLAGS -static -Wl,--gc-sections -s)
   string(JOIN " " QUILL_LAUNCHER_LINK_FLAGS_STR ${QUILL_LAUNCHER_LINK_FLAGS})
   add_compile_options(-Os -ffunction-sections)
   add_link_options(-static)
 
-  set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
+  # liblzma for Windows from Debian's xz-utils source: the launcher's decoder-only build
+  # (quill_lzma) and, for quillpack.exe, a second one with the encoders (quill_lzma_full).
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_SOURCE_DIR}/cmake/xz-utils.sha256)
-  execute_process(
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_BINARY_DIR}/liblzma-src
-            ${QUILL_LZMA_PREFIX}
-    RESULT_VARIABLE lzma_result)
-  if(NOT lzma_result EQUAL 0)
-    message(FATAL_ERROR "building liblzma for Windows failed")
-  endif()
-  add_library(quill_lzma STATIC IMPORTED GLOBAL)
-  set_target_properties(quill_lzma PROPERTIES IMPORTED_LOCATION ${QUILL_LZMA_PREFIX}/lib/liblzma.a)
-  target_include_directories(quill_lzma INTERFACE ${QUILL_LZMA_PREFIX}/include)
-  target_compile_definitions(quill_lzma INTERFACE LZMA_API_STATIC)
-
-  # quillpack.exe compresses: a second build of the same source, with the encoders.
-  set(QUILL_LZMA_FULL_PREFIX ${CMAKE_BINARY_DIR}/liblzma-full)
-  execute_process(
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-win32.sh ${CMAKE_BINARY_DIR}/liblzma-full-src
-            ${QUILL_LZMA_FULL_PREFIX} full
-    RESULT_VARIABLE lzma_result)
-  if(NOT lzma_result EQUAL 0)
-    message(FATAL_ERROR "building the full liblzma for Windows failed")
-  endif()
-  add_library(quill_lzma_full STATIC IMPORTED GLOBAL)
-  set_target_properties(quill_lzma_full PROPERTIES IMPORTED_LOCATION ${QUILL_LZMA_FULL_PREFIX}/lib/liblzma.a)
-  target_include_directories(quill_lzma_full INTERFACE ${QUILL_LZMA_FULL_PREFIX}/include)
-  target_compile_definitions(quill_lzma_full INTERFACE LZMA_API_STATIC)
+               ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-windows.sh ${CMAKE_SOURCE_DIR}/cmake/xz-utils.sha256)
+  function(quill_build_liblzma target dir mode)
+    set(prefix ${CMAKE_BINARY_DIR}/${dir})
+    execute_process(
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-windows.sh ${QUILL_MINGW_PREFIX}
+              ${CMAKE_BINARY_DIR}/${dir}-src ${prefix} ${mode}
+      RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "building liblzma (${mode}) for ${QUILL_MINGW_PREFIX} failed")
+    endif()
+    add_library(${target} STATIC IMPORTED GLOBAL)
+    set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${prefix}/lib/liblzma.a)
+    target_include_directories(${target} INTERFACE ${prefix}/include)
+    target_compile_definitions(${target} INTERFACE LZMA_API_STATIC)
+  endfunction()
+  quill_build_liblzma(quill_lzma liblzma launcher)
+  set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
+  quill_build_liblzma(quill_lzma_full liblzma-full full)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)

@@ -1,6 +1,0 @@
-# Fails when FILE is larger than LIMIT bytes.
-file(SIZE "${FILE}" size)
-if(size GREATER LIMIT)
-  message(FATAL_ERROR "${FILE} is ${size} bytes, over the budget of ${LIMIT}")
-endif()
-message(STATUS "${FILE}: ${size} bytes (budget ${LIMIT})")
