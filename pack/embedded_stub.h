@@ -1,7 +1,10 @@
-// The launcher stub built into quillpack: build/win32/quillstub.exe, embedded at build time.
+// The launcher stubs built into quillpack: build/win32/quillstub.exe (x86, the default) and
+// build/win64/quillstub.exe (x64), embedded at build time.
 #pragma once
 
 #include <cstddef>
 
-extern const unsigned char kEmbeddedStub[];
-extern const std::size_t kEmbeddedStubSize;
+extern const unsigned char kEmbeddedStubX86[];
+extern const std::size_t kEmbeddedStubX86Size;
+extern const unsigned char kEmbeddedStubX64[];
+extern const std::size_t kEmbeddedStubX64Size;

@@ -115,14 +115,17 @@ bool CollectSources(const std::vector<std::string>& sources, std::vector<SourceF
   return ok;
 }
 
-int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embeddedStub) {
+int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
   const auto started = std::chrono::steady_clock::now();
   std::string error;
 
   // The stub first: a bad one fails fast, before any compression.
   std::vector<std::uint8_t> stubFile;
-  std::span<const std::uint8_t> stub = embeddedStub;
-  const std::string stubName = options.stubPath.empty() ? "the built-in stub" : options.stubPath;
+  const PeArch wanted = options.arch.value_or(PeArch::kX86);
+  std::span<const std::uint8_t> stub = wanted == PeArch::kX86 ? embedded.x86 : embedded.x64;
+  const std::string stubName = options.stubPath.empty()
+                                   ? std::string("the built-in ") + ArchName(wanted) + " stub"
+                                   : options.stubPath;
   if (!options.stubPath.empty()) {
     if (!ReadWholeFile(PathFromUtf8(options.stubPath), &stubFile, &error)) {
       std::fprintf(stderr, "quillpack: %s\n", error.c_str());
@@ -134,6 +137,17 @@ int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embedded
   if (!ReadPeImage(MemorySource(stub), &image, &error)) {
     std::fprintf(stderr, "quillpack: %s: %s\n", stubName.c_str(), error.c_str());
     return 1;
+  }
+  if (!options.stubPath.empty()) {
+    if (options.arch && *options.arch != image.arch) {
+      std::fprintf(stderr, "quillpack: %s is %s, not the %s launcher that --arch asks for\n",
+                   stubName.c_str(), ArchDescription(image.arch), ArchName(*options.arch));
+      return 1;
+    }
+    if (!options.quiet) {
+      std::fprintf(stderr, "quillpack: stub %s: %s\n", stubName.c_str(),
+                   ArchDescription(image.arch));
+    }
   }
   if (image.trailingBytes) {
     std::fprintf(stderr,
@@ -292,9 +306,8 @@ int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embedded
 
   // Assembly: the stub's resources and the entries, into a temporary file renamed at the end.
   std::vector<OutputResource> resources;
-  for (const ResourceItem& item : kept) {
-    resources.push_back(KeptResource(item));
-  }
+  resources.reserve(kept.size() + encoded.size());
+  for (const ResourceItem& item : kept) resources.push_back(KeptResource(item));
   std::uint64_t storedBytes = 0;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     OutputResource r;
@@ -362,9 +375,9 @@ int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embedded
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fprintf(stderr,
-                 "quillpack: wrote %s: %zu entries, %.1f MiB packed into %.1f MiB (%.1f%%) in "
-                 "%.1f s, %.1f MiB/s with %u jobs\n",
-                 options.output.c_str(), files.size(), Mib(totalBytes), Mib(storedBytes),
+                 "quillpack: wrote %s (%s launcher): %zu entries, %.1f MiB packed into %.1f MiB "
+                 "(%.1f%%) in %.1f s, %.1f MiB/s with %u jobs\n",
+                 options.output.c_str(), ArchName(image.arch), files.size(), Mib(totalBytes), Mib(storedBytes),
                  totalBytes
                      ? 100.0 * static_cast<double>(storedBytes) / static_cast<double>(totalBytes)
                      : 0.0,

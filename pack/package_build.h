@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "pack/entry_encoder.h"
 #include "pack/entry_names.h"
+#include "pack/pe_image.h"
 
 struct BuildOptions {
   std::string output;
@@ -16,11 +18,18 @@ struct BuildOptions {
   NameRules names;
   unsigned jobs = 0;  // 0: one per core
   bool quiet = false;
-  std::string stubPath;  // empty: the embedded stub
+  std::string stubPath;         // empty: the embedded stub of `arch`
+  std::optional<PeArch> arch;   // --arch; unset: x86, or with --stub whatever the stub is
+};
+
+// The launcher stubs quillpack carries.
+struct EmbeddedStubs {
+  std::span<const std::uint8_t> x86;
+  std::span<const std::uint8_t> x64;
 };
 
 // Builds the installer; messages go to stderr. Returns the process exit code.
-int RunBuild(const BuildOptions& options, std::span<const std::uint8_t> embeddedStub);
+int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded);
 
 // One file to pack: where it is and what the installer calls it.
 struct SourceFile {

@@ -15,9 +15,10 @@ bool IsPayloadType(const ResourceKey& type) {
   return type.isName && CompareResourceKeys(type, NamedKey(u"FILE")) == 0;
 }
 
-bool Open(const std::string& installer, FileSource* source, std::vector<PackageEntry>* entries) {
+bool Open(const std::string& installer, FileSource* source, std::vector<PackageEntry>* entries,
+          PeArch* arch = nullptr) {
   std::string error;
-  if (!source->Open(installer, &error) || !ReadPackage(*source, entries, &error)) {
+  if (!source->Open(installer, &error) || !ReadPackage(*source, entries, &error, arch)) {
     std::fprintf(stderr, "quillpack: %s: %s\n", installer.c_str(), error.c_str());
     return false;
   }
@@ -35,9 +36,11 @@ double Ratio(std::uint64_t stored, std::uint64_t unpacked) {
 }
 }  // namespace
 
-bool ReadPackage(const ByteSource& source, std::vector<PackageEntry>* entries, std::string* error) {
+bool ReadPackage(const ByteSource& source, std::vector<PackageEntry>* entries, std::string* error,
+                 PeArch* arch) {
   PeImage image;
   if (!ReadPeImage(source, &image, error)) return false;
+  if (arch) *arch = image.arch;
   entries->clear();
   for (const ResourceItem& item : image.resources) {
     if (!IsPayloadType(item.type)) continue;
@@ -129,7 +132,8 @@ std::vector<EntryFinding> CheckEntry(const PackageEntry& entry,
 int RunList(const std::string& installer) {
   FileSource source;
   std::vector<PackageEntry> entries;
-  if (!Open(installer, &source, &entries)) return 1;
+  PeArch arch;
+  if (!Open(installer, &source, &entries, &arch)) return 1;
   std::printf("%-40s %12s %12s %7s\n", "NAME", "STORED", "UNPACKED", "RATIO");
   std::uint64_t stored = 0, unpacked = 0;
   for (const PackageEntry& e : entries) {
@@ -140,7 +144,7 @@ int RunList(const std::string& installer) {
     unpacked += size;
   }
   std::printf("%-40s %12llu %12llu %6.1f%%\n",
-              (std::to_string(entries.size()) + " entries").c_str(),
+              (std::to_string(entries.size()) + " entries, " + ArchName(arch) + " launcher").c_str(),
               static_cast<unsigned long long>(stored), static_cast<unsigned long long>(unpacked),
               Ratio(stored, unpacked));
   return 0;

@@ -20,8 +20,9 @@ struct PackageEntry {
   std::size_t headerBytes = 0;  // how much of the header the entry holds
 };
 
-// The "FILE" resources of `source` in the launcher's enumeration order.
-bool ReadPackage(const ByteSource& source, std::vector<PackageEntry>* entries, std::string* error);
+// The "FILE" resources of `source` in the launcher's enumeration order, and the launcher's kind.
+bool ReadPackage(const ByteSource& source, std::vector<PackageEntry>* entries, std::string* error,
+                 PeArch* arch = nullptr);
 
 // What the launcher would meet with `entry`: problems (it fails or extracts something else) and
 // warnings (it works only on some systems). Decodes the entry with the launcher's own decoder;

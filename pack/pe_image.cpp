@@ -1,6 +1,7 @@
 #include "pack/pe_image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "pack/entry_names.h"
@@ -8,6 +9,9 @@
 
 namespace {
 constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+constexpr std::uint16_t kMachineI386 = 0x14C;
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
 constexpr std::uint32_t kMaxSections = 96;              // the loader's own limit
 constexpr std::size_t kMaxResourceItems = 1'000'000;    // far beyond any real package
 constexpr std::size_t kMaxDirectoryVisits = 2'000'000;  // bounds the work on shared subtrees
@@ -123,6 +127,10 @@ struct TreeReader {
 };
 }  // namespace
 
+const char* ArchDescription(PeArch arch) {
+  return arch == PeArch::kX86 ? "a 32-bit (x86, PE32) image" : "a 64-bit (x64, PE32+) image";
+}
+
 ResourceKey NamedKey(std::u16string_view name) {
   ResourceKey key;
   key.isName = true;
@@ -176,18 +184,30 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
     *error = "not a PE image (no PE signature)";
     return false;
   }
+  const std::uint16_t machine = Le16(coff + 4);
   image->numberOfSections = Le16(coff + 6);
   image->timeDateStamp = ReadLe32(coff + 8);
   image->pointerToSymbolTable = ReadLe32(coff + 12);
   const std::uint16_t optionalSize = Le16(coff + 20);
   image->optionalHeaderOffset = image->peOffset + 24;
   std::vector<std::uint8_t> opt(optionalSize);
-  if (optionalSize < kOptDataDirectories || !source.Read(image->optionalHeaderOffset, opt)) {
+  if (optionalSize < kOptDataDirectoriesPe32 || !source.Read(image->optionalHeaderOffset, opt)) {
     *error = "truncated optional header";
     return false;
   }
-  if (Le16(opt.data()) != kPe32Magic) {
-    *error = "not a 32-bit (PE32) image";
+  const std::uint16_t magic = Le16(opt.data());
+  if (magic == kPe32Magic && machine == kMachineI386) {
+    image->arch = PeArch::kX86;
+    image->dataDirectoriesOffset = kOptDataDirectoriesPe32;
+  } else if (magic == kPe32PlusMagic && machine == kMachineAmd64) {
+    image->arch = PeArch::kX64;
+    image->dataDirectoriesOffset = kOptDataDirectoriesPe32Plus;
+  } else {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "neither an x86 (PE32) nor an x64 (PE32+) image (magic 0x%X, machine 0x%X)",
+                  magic, machine);
+    *error = text;
     return false;
   }
   image->sectionAlignment = ReadLe32(&opt[32]);
@@ -195,7 +215,12 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
   image->sizeOfImage = ReadLe32(&opt[kOptSizeOfImage]);
   image->sizeOfHeaders = ReadLe32(&opt[kOptSizeOfHeaders]);
   image->checkSum = ReadLe32(&opt[kOptCheckSum]);
-  image->numberOfRvaAndSizes = ReadLe32(&opt[92]);
+  // NumberOfRvaAndSizes is the field just before the data directories.
+  if (image->dataDirectoriesOffset > optionalSize) {
+    *error = "truncated optional header";
+    return false;
+  }
+  image->numberOfRvaAndSizes = ReadLe32(&opt[image->dataDirectoriesOffset - 4]);
   if (!IsPowerOfTwo(image->fileAlignment) || !IsPowerOfTwo(image->sectionAlignment) ||
       image->fileAlignment > 0x10000 || image->sectionAlignment < image->fileAlignment) {
     *error = "invalid section or file alignment";
@@ -203,13 +228,13 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
   }
   const std::uint32_t directoryCount =
       std::min<std::uint32_t>(image->numberOfRvaAndSizes, kDataDirectoryCount);
-  if (kOptDataDirectories + 8 * directoryCount > optionalSize) {
+  const std::uint32_t dirs = image->dataDirectoriesOffset;
+  if (dirs + 8 * directoryCount > optionalSize) {
     *error = "the optional header is too small for its data directories";
     return false;
   }
   for (std::uint32_t i = 0; i < directoryCount; ++i) {
-    image->directories[i] = {ReadLe32(&opt[kOptDataDirectories + 8 * i]),
-                             ReadLe32(&opt[kOptDataDirectories + 8 * i + 4])};
+    image->directories[i] = {ReadLe32(&opt[dirs + 8 * i]), ReadLe32(&opt[dirs + 8 * i + 4])};
   }
   if (image->numberOfSections > kMaxSections) {
     *error = "too many sections";

@@ -1,4 +1,4 @@
-// Reading a PE32 image: headers, section table, the resource tree and what lies past the sections
+// Reading a PE32 (x86) or PE32+ (x64) image: headers, section table, the resource tree and what lies past the sections
 // (a signature, other trailing data). Every offset and length read from the file is checked against
 // the file before use; a malformed image yields an error text, never a read outside the file.
 #pragma once
@@ -50,10 +50,18 @@ struct ResourceItem {
   std::uint64_t fileOffset = 0;
 };
 
+// The two kinds of launcher: a PE32 image for x86 and a PE32+ image for x64.
+enum class PeArch { kX86, kX64 };
+inline const char* ArchName(PeArch arch) { return arch == PeArch::kX86 ? "x86" : "x64"; }
+// For people: "a 32-bit (x86, PE32) image" or "a 64-bit (x64, PE32+) image".
+const char* ArchDescription(PeArch arch);
+
 struct PeImage {
   std::uint64_t fileSize = 0;
+  PeArch arch = PeArch::kX86;
   std::uint32_t peOffset = 0;  // e_lfanew
   std::uint32_t optionalHeaderOffset = 0;
+  std::uint32_t dataDirectoriesOffset = 0;  // relative to optionalHeaderOffset: 96 or 112
   std::uint32_t sectionTableOffset = 0;
   std::uint16_t numberOfSections = 0;
   std::uint32_t timeDateStamp = 0;
@@ -73,12 +81,14 @@ struct PeImage {
   std::uint64_t trailingBytes = 0;      // bytes past the sections that are not the signature
 };
 
-// Field offsets the writer patches, relative to optionalHeaderOffset (PE32).
+// Field offsets relative to optionalHeaderOffset. Those the writer patches are at the same place in
+// PE32 and PE32+; the data directories follow the wider PE32+ fields 16 bytes later.
 inline constexpr std::uint32_t kOptSizeOfInitializedData = 8;
 inline constexpr std::uint32_t kOptSizeOfImage = 56;
 inline constexpr std::uint32_t kOptSizeOfHeaders = 60;
 inline constexpr std::uint32_t kOptCheckSum = 64;
-inline constexpr std::uint32_t kOptDataDirectories = 96;
+inline constexpr std::uint32_t kOptDataDirectoriesPe32 = 96;
+inline constexpr std::uint32_t kOptDataDirectoriesPe32Plus = 112;
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
 
 bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error);

@@ -15,7 +15,8 @@ const char kUsage[] =
     "         SOURCE: a directory (its files, named by their paths below it) or a file\n"
     "         --preset N[e]      LZMA preset 0..9, 'e' for extreme (default 6: 8 MiB dictionary)\n"
     "         -j N               compress with N threads (default: one per core)\n"
-    "         --stub FILE        another launcher stub instead of the built-in one\n"
+    "         --arch x86|x64     the launcher: 32-bit (default) or 64-bit Windows\n"
+    "         --stub FILE        another launcher stub (x86 or x64) instead of a built-in one\n"
     "         --allow-non-ascii  accept names outside printable ASCII\n"
     "         -q                 no progress and no summary\n"
     "       quillpack list INSTALLER.exe\n"
@@ -58,6 +59,16 @@ int Build(int argc, char** argv) {
       const char* v = value();
       if (!v) return Usage("--stub needs a file name");
       options.stubPath = v;
+    } else if (a == "--arch") {
+      const char* v = value();
+      const std::string arch = v ? v : "";
+      if (arch == "x86") {
+        options.arch = PeArch::kX86;
+      } else if (arch == "x64") {
+        options.arch = PeArch::kX64;
+      } else {
+        return Usage("--arch takes x86 or x64");
+      }
     } else if (a == "--allow-non-ascii") {
       options.names.allowNonAscii = true;
     } else if (a == "-q") {
@@ -72,7 +83,8 @@ int Build(int argc, char** argv) {
   }
   if (options.output.empty()) return Usage("build needs -o OUT.exe");
   if (options.sources.empty()) return Usage("build needs at least one SOURCE");
-  return RunBuild(options, {kEmbeddedStub, kEmbeddedStubSize});
+  return RunBuild(options, {{kEmbeddedStubX86, kEmbeddedStubX86Size},
+                            {kEmbeddedStubX64, kEmbeddedStubX64Size}});
 }
 
 int Extract(int argc, char** argv) {

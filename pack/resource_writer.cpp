@@ -9,7 +9,8 @@
 namespace {
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr std::uint32_t kResourceCharacteristics = 0x40000040u;  // initialized data, readable
-// Keeps the image clear of the top of a 32-bit process's 2 GiB user space.
+// Keeps the image below 2 GiB: the top of a 32-bit process's user space, and for PE32+ the largest
+// image Windows loads (its code reaches image data with 32-bit signed displacements).
 constexpr std::uint64_t kImageLimit = 0x7FFF0000u;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
@@ -167,7 +168,7 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
         WriteLe32(&d[lang + 4], static_cast<std::uint32_t>(nextEntry));
         (*dataOffsets)[i] = dataAt;
         if (sectionRva + dataAt + r[i].size > kImageLimit) {
-          *error = "the package is too large for a 32-bit image (about 2 GiB at most)";
+          *error = "the package is too large for a Windows image (about 2 GiB at most)";
           return false;
         }
         WriteLe32(&d[nextEntry], static_cast<std::uint32_t>(sectionRva + dataAt));
@@ -185,6 +186,7 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
 bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& image,
                          std::vector<OutputResource> resources, const PayloadWriter& payload,
                          std::FILE* out, std::string* error, std::uint64_t sizeLimit) {
+  if (sizeLimit == 0) sizeLimit = InstallerSizeLimit(image.arch);
   if (image.numberOfRvaAndSizes <= kSecurityDirectoryIndex) {
     *error = "the stub has no room for a resource directory in its headers";
     return false;
@@ -218,7 +220,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
     }
   }
   if (virtualEnd > kImageLimit) {
-    *error = "the stub's sections reach beyond a 32-bit image";
+    *error = "the stub's sections reach beyond 2 GiB";
     return false;
   }
   const std::size_t index = replace ? static_cast<std::size_t>(old) : image.sections.size();
@@ -229,7 +231,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   }
   // Headers that claim to end before the section table, or past the file, are not patched.
   if (keepEnd > stub.size() || tableEnd > image.sizeOfHeaders ||
-      image.optionalHeaderOffset + kOptDataDirectories + 8 * (kSecurityDirectoryIndex + 1) >
+      image.optionalHeaderOffset + image.dataDirectoriesOffset + 8 * (kSecurityDirectoryIndex + 1) >
           image.sectionTableOffset) {
     *error = "the stub's headers are inconsistent";
     return false;
@@ -253,13 +255,14 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   const std::uint64_t rawSize = AlignUp(sectionSize, image.fileAlignment);
   const std::uint64_t imageSize = AlignUp(sectionRva + sectionSize, image.sectionAlignment);
   if (imageSize > kImageLimit || rawSize > 0xFFFFFFFFu || rawStart > 0xFFFFFFFFu) {
-    *error = "the package is too large for a 32-bit image (about 2 GiB at most)";
+    *error = "the package is too large for a Windows image (about 2 GiB at most)";
     return false;
   }
   if (imageSize > sizeLimit) {
     *error = "the installer would be " + std::to_string((imageSize + (1u << 20) - 1) >> 20) +
-             " MiB, more than the " + std::to_string(sizeLimit >> 20) +
-             " MiB a 32-bit launcher is sure to load; leave large files out of the package "
+             " MiB, more than the " + std::to_string(sizeLimit >> 20) + " MiB an " +
+             ArchName(image.arch) +
+             " launcher is sure to load; leave large files out of the package "
              "(for example in the wares directory beside the installer)";
     return false;
   }
@@ -285,7 +288,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
             initialized + static_cast<std::uint32_t>(rawSize));
   WriteLe32(&head[opt + kOptSizeOfImage], static_cast<std::uint32_t>(imageSize));
   WriteLe32(&head[opt + kOptCheckSum], 0);
-  const std::uint32_t dirs = opt + kOptDataDirectories;
+  const std::uint32_t dirs = opt + image.dataDirectoriesOffset;
   WriteLe32(&head[dirs + 8 * kResourceDirectoryIndex], sectionRva);
   WriteLe32(&head[dirs + 8 * kResourceDirectoryIndex + 4], static_cast<std::uint32_t>(sectionSize));
   // A signature of the stub would not match the new file: it is left out.

@@ -52,18 +52,24 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& resources, std::
                              std::vector<std::uint64_t>* dataOffsets, std::uint64_t* sectionSize,
                              std::string* error);
 
-// The largest installer image quillpack makes. Under Wine the launcher loads and extracts an image
-// of 1944 MiB and fails at 1978 MiB (bench/package-limit.py); on Windows the system's DLLs and the
-// heap share the same 2 GiB of address space, so the limit keeps a wide margin.
-inline constexpr std::uint64_t kInstallerSizeLimit = 1024u << 20;
+// The largest installer image quillpack makes for each kind of launcher. x86: under Wine the
+// launcher loads and extracts an image of 1944 MiB and fails at 1978 MiB (bench/package-limit.py);
+// on Windows the system's DLLs and the heap share the same 2 GiB of address space, so the limit
+// keeps a wide margin. x64: see InstallerSizeLimit.
+inline constexpr std::uint64_t kInstallerSizeLimitX86 = 1024u << 20;
+inline constexpr std::uint64_t kInstallerSizeLimitX64 = 1024u << 20;
+constexpr std::uint64_t InstallerSizeLimit(PeArch arch) {
+  return arch == PeArch::kX86 ? kInstallerSizeLimitX86 : kInstallerSizeLimitX64;
+}
 
 // Writes the installer to `out` (opened for writing and reading, positioned at 0). The stub must
 // carry no signature and no trailing data (the caller decides what to tell the user). An image
-// larger than `sizeLimit` is refused before anything is written.
+// larger than `sizeLimit` (0: InstallerSizeLimit of the stub's architecture) is refused before
+// anything is written.
 bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& stubImage,
                          std::vector<OutputResource> resources, const PayloadWriter& payload,
                          std::FILE* out, std::string* error,
-                         std::uint64_t sizeLimit = kInstallerSizeLimit);
+                         std::uint64_t sizeLimit = 0);
 
 // The raw-data alignment of the resource section in the file: a page, so that Wine can map the
 // image instead of copying it.

@@ -68,5 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(false, "a rewritten image reads back");
   }
   Require(again.resources.size() == image.resources.size(), "resources kept");
+  Require(again.arch == image.arch, "the kind of image kept");
   return 0;
 }

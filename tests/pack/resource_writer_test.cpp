@@ -9,8 +9,8 @@
 #include "payload/entry_format.h"
 
 namespace {
-std::vector<std::uint8_t> LoadStub() {
-  std::ifstream in(QUILL_TEST_STUB, std::ios::binary);
+std::vector<std::uint8_t> LoadStub(const char* path) {
+  std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -63,16 +63,27 @@ std::string Bytes(const std::vector<std::uint8_t>& file, const ResourceItem& ite
                      file.begin() + static_cast<std::ptrdiff_t>(item.fileOffset + item.size));
 }
 
-class ResourceWriter : public ::testing::Test {
+// Every test runs on both stubs: x86 (PE32) and x64 (PE32+).
+class ResourceWriter : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    stub_ = LoadStub();
-    if (stub_.empty()) GTEST_SKIP() << "no stub at " << QUILL_TEST_STUB;
+    stub_ = LoadStub(GetParam());
+    if (stub_.empty()) GTEST_SKIP() << "no stub at " << GetParam();
+    expectedArch_ = std::string(GetParam()).find("win64") == std::string::npos ? PeArch::kX86
+                                                                                 : PeArch::kX64;
   }
   std::vector<std::uint8_t> stub_;
+  PeArch expectedArch_ = PeArch::kX86;
 };
+INSTANTIATE_TEST_SUITE_P(Stub, ResourceWriter,
+                         ::testing::Values(QUILL_TEST_STUB_X86, QUILL_TEST_STUB_X64),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param).find("win64") == std::string::npos
+                                      ? "x86"
+                                      : "x64";
+                         });
 
-TEST_F(ResourceWriter, KeepsTheStubsResourcesAndAddsSortedEntries) {
+TEST_P(ResourceWriter, KeepsTheStubsResourcesAndAddsSortedEntries) {
   const std::map<std::u16string, std::string> entries = {
       {u"SETUP.EXE", "setup"}, {u"A\\B.TXT", std::string(5000, 'b')}, {u"A_", ""}, {u"AB", "x"}};
   const std::vector<std::uint8_t> out = Build(stub_, entries);
@@ -98,9 +109,10 @@ TEST_F(ResourceWriter, KeepsTheStubsResourcesAndAddsSortedEntries) {
   EXPECT_EQ(order, (std::vector<std::u16string>{u"AB", u"A\\B.TXT", u"A_", u"SETUP.EXE"}));
 }
 
-TEST_F(ResourceWriter, FixesTheHeadersAndLeavesOtherSectionsAlone) {
+TEST_P(ResourceWriter, FixesTheHeadersAndLeavesOtherSectionsAlone) {
   const std::vector<std::uint8_t> out = Build(stub_, {{u"X", std::string(100000, 'x')}});
   const PeImage before = Parse(stub_), image = Parse(out);
+  EXPECT_EQ(image.arch, expectedArch_);
   const PeSection& rsrc = image.sections[static_cast<std::size_t>(image.resourceSection)];
   EXPECT_EQ(rsrc.rawPointer % kResourceRawAlignment, 0u);
   EXPECT_EQ(rsrc.rawSize % image.fileAlignment, 0u);
@@ -128,7 +140,7 @@ TEST_F(ResourceWriter, FixesTheHeadersAndLeavesOtherSectionsAlone) {
   EXPECT_EQ(sum.Finish(), image.checkSum);
 }
 
-TEST_F(ResourceWriter, RebuildingAnInstallerReplacesItsLastSection) {
+TEST_P(ResourceWriter, RebuildingAnInstallerReplacesItsLastSection) {
   const std::vector<std::uint8_t> first = Build(stub_, {{u"A", "old"}, {u"B", "kept"}});
   const std::vector<std::uint8_t> second = Build(first, {{u"A", "new"}, {u"C", "added"}});
   const PeImage a = Parse(first), b = Parse(second);
@@ -141,7 +153,7 @@ TEST_F(ResourceWriter, RebuildingAnInstallerReplacesItsLastSection) {
                        {u"A", "new"}, {u"B", "kept"}, {u"C", "added"}}));
 }
 
-TEST_F(ResourceWriter, ReaderSurvivesEveryTruncationAndCorruption) {
+TEST_P(ResourceWriter, ReaderSurvivesEveryTruncationAndCorruption) {
   const std::vector<std::uint8_t> out = Build(stub_, {{u"X", "x"}, {u"Y", "y"}});
   const PeImage image = Parse(out);
   std::vector<std::uint64_t> cuts;
@@ -169,14 +181,14 @@ TEST_F(ResourceWriter, ReaderSurvivesEveryTruncationAndCorruption) {
     }
   }
 }
-TEST_F(ResourceWriter, RefusesAnImageBeyondTheSizeLimitBeforeWritingAnything) {
+TEST_P(ResourceWriter, RefusesAnImageBeyondTheSizeLimitBeforeWritingAnything) {
   const PeImage image = Parse(stub_);
   struct Case {
     std::uint32_t entrySize;
     std::uint64_t sizeLimit;
     bool written;
   } const cases[] = {
-      {static_cast<std::uint32_t>(kInstallerSizeLimit), kInstallerSizeLimit, false},
+      {static_cast<std::uint32_t>(InstallerSizeLimit(image.arch)), 0, false},
       {100, image.sizeOfImage + 0x10000, true},  // a small package under a small limit
       {0x20000, image.sizeOfImage + 0x10000, false},
   };
@@ -204,7 +216,10 @@ TEST_F(ResourceWriter, RefusesAnImageBeyondTheSizeLimitBeforeWritingAnything) {
     std::fclose(out);
     EXPECT_EQ(ok, c.written) << c.entrySize;
     if (!c.written) {
-      EXPECT_NE(error.find("MiB a 32-bit launcher is sure to load"), std::string::npos) << error;
+      EXPECT_NE(error.find(std::string(" MiB an ") + ArchName(image.arch) +
+                           " launcher is sure to load"),
+                std::string::npos)
+          << error;
       EXPECT_FALSE(asked);
       EXPECT_EQ(size, 0);
     }
