@@ -1,26 +1,20 @@
 #!/usr/bin/env bash
 # The main job, end to end: quillpack packs the sample package (samples/demo and a small setup
-# program, samples/setup, staged by the win32 build) into build/demo/quilldemo.exe, which installs
-# it under Wine, twice:
+# program, samples/setup, staged by each Windows build) into build/demo/<arch>/quilldemo.exe, which
+# installs it under Wine, twice:
 #   1. silently (-ms): no window at all;
 #   2. with the launcher's progress window.
+# This happens for each architecture the machine can run: x86 (the launcher as specified) and x64,
+# or x64 alone where the kernel cannot execute 32-bit code.
 # Each run gets a fresh temp directory; afterwards the script shows the exit code, what is left of
 # the launcher's work directory (nothing), and what the setup program installed and received.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-demo=build/demo
-launcher=$demo/quilldemo.exe
-rm -rf "$demo"
-mkdir -p "$demo"
-build/host/quillpack build -q -o "$launcher" build/win32/samples/demo-package
+source scripts/arch.sh
+quill_detect_archs
+rm -rf build/demo
 winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
-
-echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"
-echo "with \" -n <launcher path> <its own arguments>\", waits for it to end, then removes what it unpacked."
-echo
-echo "Launcher: $launcher ($(stat -c %s "$launcher") bytes), carrying:"
-(cd build/win32/samples/demo-package && find . -type f -printf '  %-20P %8s bytes\n' | sort)
 
 # run NAME ARGS: runs the launcher through qdriver (which reads and closes any message box)
 run() {
@@ -35,8 +29,8 @@ timeout_ms=60000
 REQ
   echo
   echo "== quilldemo.exe $args"
-  scripts/wine-env.sh wine build/win32/tests/qdriver.exe "$(winpath "$dir/request.txt")" \
-    "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
+  scripts/wine-env.sh --arch "$arch" wine "$(quill_build_dir "$arch")/tests/qdriver.exe" \
+    "$(winpath "$dir/request.txt")" "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
   local outcome
   outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" || echo "no result")
   echo "launcher finished: $outcome   (the setup program's own code, 0 = installed; 2 = the launcher failed)"
@@ -63,8 +57,27 @@ REQ
   fi
 }
 
-# /D= tells the demo setup program where to install; the launcher passes it on unchanged.
-mkdir -p "$demo/silent" "$demo/window"
-run silent "-ms /D=$(winpath "$demo/silent")\\installed"
-# Without -ms the progress window appears (on the private Xvfb display) until SETUP.EXE is ready.
-run window "/D=$(winpath "$demo/window")\\installed"
+for arch in $QUILL_RUN_ARCHS; do
+  demo=build/demo/$arch
+  launcher=$demo/quilldemo.exe
+  mkdir -p "$demo"
+  package=$(quill_build_dir "$arch")/samples/demo-package
+  build/host/quillpack build -q --arch "$arch" -o "$launcher" "$package"
+  echo
+  echo "######## The $arch launcher"
+  echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"
+  echo "with \" -n <launcher path> <its own arguments>\", waits for it to end, then removes what it unpacked."
+  echo
+  echo "Launcher: $launcher ($(stat -c %s "$launcher") bytes), carrying:"
+  (cd "$package" && find . -type f -printf '  %-20P %8s bytes\n' | sort)
+
+  # /D= tells the demo setup program where to install; the launcher passes it on unchanged.
+  mkdir -p "$demo/silent" "$demo/window"
+  run silent "-ms /D=$(winpath "$demo/silent")\\installed"
+  # Without -ms the progress window appears (on the private Xvfb display) until SETUP.EXE is ready.
+  run window "/D=$(winpath "$demo/window")\\installed"
+done
+if [ -n "$QUILL_SKIP_REASON" ]; then
+  echo
+  echo "The x86 launcher was built (build/win32) but not run: $QUILL_SKIP_REASON."
+fi

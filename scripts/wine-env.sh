@@ -1,25 +1,49 @@
 #!/usr/bin/env bash
-# Runs a command with a private Wine prefix under its own Xvfb display, then stops both:
-# no wineserver, Xvfb or helper process outlives the command.
-#   wine-env.sh COMMAND [ARG...]
-# The prefix lives in build/wineprefix (QUILL_WINEPREFIX overrides it). Nested calls reuse the
-# environment of the outer one.
+# Runs a command with a private Wine prefix of one architecture under its own Xvfb display, then
+# stops both: no wineserver, Xvfb or helper process outlives the command.
+#   wine-env.sh [--arch x86|x64] COMMAND [ARG...]
+# The architecture defaults to QUILL_ARCH, else to x86 where this machine can run it and x64
+# where not. Each has its own prefix, build/wineprefix-<arch> (QUILL_WINEPREFIX overrides it): a
+# 32-bit prefix cannot run 64-bit programs. Nested calls reuse the environment of the outer one.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-if [ -n "${QUILL_WINE_ENV:-}" ]; then exec "$@"; fi
+arch=${QUILL_ARCH:-}
+if [ "${1:-}" = --arch ]; then arch=$2; shift 2; fi
+if [ -z "$arch" ]; then
+  source "$root/scripts/arch.sh"
+  quill_detect_archs
+  arch=${QUILL_RUN_ARCHS%% *}
+fi
+case "$arch" in
+  x86) winearch=win32 ;;
+  x64) winearch=win64 ;;
+  *) echo "wine-env: unknown architecture '$arch' (x86 or x64)" >&2; exit 2 ;;
+esac
 
-export WINEPREFIX=${QUILL_WINEPREFIX:-$root/build/wineprefix}
-export WINEARCH=win32
+if [ -n "${QUILL_WINE_ENV:-}" ]; then
+  if [ "$QUILL_ARCH" != "$arch" ]; then
+    echo "wine-env: already inside the $QUILL_ARCH environment, cannot switch to $arch" >&2
+    exit 2
+  fi
+  exec "$@"
+fi
+
+export QUILL_ARCH=$arch
+export WINEPREFIX=${QUILL_WINEPREFIX:-$root/build/wineprefix-$arch}
+export WINEARCH=$winearch
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 export LC_ALL=zh_CN.UTF-8
 export QUILL_WINE_ENV=1
 
-xvfb_pid=
+xvfb_pid= command_pid=
 cleanup() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
+  # Whatever the command started and left behind (a Wine client that lost its server, a test
+  # helper) is in the command's own process group.
+  if [ -n "$command_pid" ]; then kill -KILL -- "-$command_pid" 2>/dev/null; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
   [ -n "${fdfile:-}" ] && rm -f "$fdfile"
 }
@@ -59,4 +83,8 @@ if [ ! -f "$WINEPREFIX/.quill-fonts-1" ]; then
   touch "$WINEPREFIX/.quill-fonts-1"
 fi
 
-"$@"
+# The command in a process group of its own, so that the cleanup can end all it started.
+setsid "$@" &
+command_pid=$!
+trap 'kill -TERM -- "-$command_pid" 2>/dev/null; exit 130' INT TERM
+wait "$command_pid"

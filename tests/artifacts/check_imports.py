@@ -5,7 +5,7 @@ than its own system directory.
 Imports are resolved before the launcher's first instruction, so its own DLL-search restriction
 cannot protect them: only DLLs that the system always maps from System32 (its KnownDLLs) are safe
 beside an installer in a download folder.
-    check_imports.py OBJDUMP EXE...
+    check_imports.py OBJDUMP EXE...     (test_stub_image.py uses it as a module)
 """
 import re
 import subprocess
@@ -17,7 +17,7 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32
 
 
 def imports(objdump, exe):
-    out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+    out = subprocess.run([objdump, "-p", str(exe)], check=True, capture_output=True, text=True).stdout
     return [m.lower() for m in re.findall(r"DLL Name: (\S+)", out)]
 
 

@@ -3,19 +3,35 @@ classic dialog template, so that tests see what the executable really carries.""
 import struct
 
 
-def read_resources(path):
-    data = open(path, "rb").read()
+PE32, PE32_PLUS = 0x10B, 0x20B
+
+
+def read_headers(data):
+    """The headers of a PE32 or PE32+ image: magic, machine, subsystem, data directories and
+    sections (name, virtual size, virtual address, raw size, raw pointer, characteristics)."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     assert data[pe:pe + 4] == b"PE\0\0"
-    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    machine, count = struct.unpack_from("<HH", data, pe + 4)
+    optional_size, characteristics = struct.unpack_from("<HH", data, pe + 20)
     optional = pe + 24
-    assert struct.unpack_from("<H", data, optional)[0] == 0x10B, "a 32-bit executable"
-    resource_rva = struct.unpack_from("<I", data, optional + 96 + 2 * 8)[0]
+    magic = struct.unpack_from("<H", data, optional)[0]
+    assert magic in (PE32, PE32_PLUS)
+    subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+    directories_at = optional + (96 if magic == PE32 else 112)
+    directories = [struct.unpack_from("<II", data, directories_at + 8 * i) for i in range(16)]
     table = optional + optional_size
-    spans = []
-    for i in range(sections):
-        _, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        spans.append((vaddr, max(vsize, rawsize), rawptr))
+    sections = [struct.unpack_from("<8sIIII12xI", data, table + 40 * i) for i in range(count)]
+    return dict(magic=magic, machine=machine, characteristics=characteristics,
+                subsystem=subsystem, directories=directories,
+                sections=[(name.rstrip(b"\0").decode(), *rest) for name, *rest in sections])
+
+
+def read_resources(path):
+    data = open(path, "rb").read()
+    headers = read_headers(data)
+    resource_rva = headers["directories"][2][0]
+    spans = [(vaddr, max(vsize, rawsize), rawptr)
+             for _, vsize, vaddr, rawsize, rawptr, _ in headers["sections"]]
 
     def offset(rva):
         for vaddr, size, rawptr in spans:

@@ -2,7 +2,9 @@
 
 Everything here observes the launcher from outside, as a user or a deployment tool would: the
 files it leaves, the message boxes it shows (read and closed by the qdriver program), and its exit
-code. Tests must run inside scripts/wine-env.sh (make test does that).
+code. Tests must run inside scripts/wine-env.sh (make test does that), which names the launcher's
+architecture in QUILL_ARCH: x86 tests build/win32, x64 build/win64. An expectation that differs by
+architecture says so through ARCH.
 """
 import dataclasses
 import os
@@ -16,15 +18,16 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_HOST = pathlib.Path(os.environ.get("QUILL_BUILD_HOST", ROOT / "build" / "host"))
-BUILD_WIN32 = pathlib.Path(os.environ.get("QUILL_BUILD_WIN32", ROOT / "build" / "win32"))
+ARCH = os.environ.get("QUILL_ARCH", "x86")
+BUILD_WIN = ROOT / "build" / ("win32" if ARCH == "x86" else "win64")
 QENCODE = BUILD_HOST / "qencode"
 QUILLPACK = BUILD_HOST / "quillpack"
-LINK_LAUNCHER = BUILD_WIN32 / "link-launcher.sh"
-QDRIVER = BUILD_WIN32 / "tests" / "qdriver.exe"
-QHOLDER = BUILD_WIN32 / "tests" / "qholder.exe"
-STUB = BUILD_WIN32 / "quillstub.exe"
+LINK_LAUNCHER = BUILD_WIN / "link-launcher.sh"
+QDRIVER = BUILD_WIN / "tests" / "qdriver.exe"
+QHOLDER = BUILD_WIN / "tests" / "qholder.exe"
+STUB = BUILD_WIN / "quillstub.exe"
 # A launcher with the progress window's test-only trace points (tests/e2e/tools/progress_trace_win32.cpp).
-LINK_TRACED_LAUNCHER = BUILD_WIN32 / "tests" / "link-traced-launcher.sh"
+LINK_TRACED_LAUNCHER = BUILD_WIN / "tests" / "link-traced-launcher.sh"
 
 # The launcher's texts as LoadStringA hands them out under code page 936.
 MSG_UNPACKING = "正在解包%s".encode("gbk")
@@ -119,8 +122,8 @@ class Harness:
         else:
             source = files
         out = work / name
-        subprocess.run([str(QUILLPACK), "build", "-q", "-o", str(out), *options, str(source)],
-                       check=True)
+        subprocess.run([str(QUILLPACK), "build", "-q", "--arch", ARCH, "-o", str(out), *options,
+                        str(source)], check=True)
         return out
 
     def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":
@@ -169,6 +172,8 @@ class Harness:
                 status, code = "exit", int(parts[1])
             else:
                 status = parts[0]
+                if status == "start-failed":  # the Windows error, for the failure's report
+                    code = int(parts[1])
         return Run(status, code, messages)
 
 

@@ -1,7 +1,7 @@
 """The demo installer of make demo: a complete silent install, as the demo shows it."""
-from conftest import BUILD_WIN32, ROOT, winpath
+from conftest import BUILD_WIN, ROOT, winpath
 
-DEMO = BUILD_WIN32 / "quilldemo.exe"
+DEMO = BUILD_WIN / "quilldemo.exe"
 
 
 def test_the_demo_installs_silently_and_leaves_no_work_directory(harness):

@@ -11,9 +11,9 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_WIN32, MSG_CORRUPT, encode_file, entry_header, winpath
+from conftest import BUILD_WIN, MSG_CORRUPT, encode_file, entry_header, winpath
 
-QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 README = b"read me\r\n" * 100
 
 

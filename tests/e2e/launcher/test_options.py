@@ -1,12 +1,12 @@
 """The launcher's options from outside: unpack mode, long argument strings, out of memory."""
 import pytest
 
-from conftest import BUILD_WIN32, files_under, winpath
+from conftest import BUILD_WIN, files_under, winpath
 
 # No caption of its own: the system's default, "Error" as Wine words it for code page 936.
 DEFAULT_CAPTION = "错误".encode("gbk")
 PACKAGE = {"SETUP.EXE": b"MZ not really", "README.TXT": b"read me\r\n", "DATA.BIN": bytes(range(256))}
-NOMEM_LAUNCHER = BUILD_WIN32 / "tests" / "quill_nomem.exe"
+NOMEM_LAUNCHER = BUILD_WIN / "tests" / "quill_nomem.exe"
 
 
 @pytest.mark.parametrize("args, expected", [
@@ -54,7 +54,7 @@ def test_no_scratch_buffer_is_needed_without_arguments(harness):
     assert run.status == "exit" and run.messages == []
 
 
-QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 
 
 @pytest.mark.parametrize("length", [4094, 4095, 32000])

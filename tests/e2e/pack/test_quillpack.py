@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import BUILD_WIN32, QUILLPACK, STUB, files_under, winpath
+from conftest import ARCH, BUILD_WIN, QUILLPACK, STUB, files_under, winpath
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[3] / "bench"))
 import make_corpus  # noqa: E402
@@ -75,10 +75,10 @@ def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
     make_corpus.make(source, files=12, mib=1, seed=5)
     host = harness.packed(source)
     made = tmp_path / "win.exe"
-    subprocess.run(["wine", str(BUILD_WIN32 / "quillpack.exe"), "build", "-q", "-o", winpath(made),
-                    winpath(source)], check=True, timeout=300, capture_output=True)
+    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--arch", ARCH, "-o",
+                    winpath(made), winpath(source)], check=True, timeout=300, capture_output=True)
     assert made.read_bytes() == host.read_bytes()
-    listed = subprocess.run(["wine", str(BUILD_WIN32 / "quillpack.exe"), "list", winpath(made)],
+    listed = subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
                             check=True, timeout=120, capture_output=True, text=True).stdout
     assert listed.replace("\r\n", "\n") == quillpack("list", host).stdout
 
@@ -170,7 +170,7 @@ def test_non_ascii_names_are_packed_when_allowed(harness, tmp_path):
     source.mkdir()
     (source / "\u0434\u0430\u043d\u043d\u044b\u0435.txt").write_bytes(b"cyrillic")
     exe = tmp_path / "o.exe"
-    quillpack("build", "-q", "--allow-non-ascii", "-o", exe, source)
+    quillpack("build", "-q", "--arch", ARCH, "--allow-non-ascii", "-o", exe, source)
     # Code page 936 holds Cyrillic: the launcher under Wine names the file right.
     assert unpacked(harness, exe) == {"\u0414\u0410\u041d\u041d\u042b\u0415.TXT": b"cyrillic"}
     out = tmp_path / "x"

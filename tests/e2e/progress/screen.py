@@ -4,9 +4,9 @@ import os
 import pathlib
 import subprocess
 
-from conftest import BUILD_WIN32
+from conftest import BUILD_WIN
 
-QINSPECT = BUILD_WIN32 / "tests" / "qinspect.exe"
+QINSPECT = BUILD_WIN / "tests" / "qinspect.exe"
 
 
 class Shot:

@@ -15,12 +15,12 @@ import time
 
 import pytest
 
-from conftest import (BUILD_WIN32, MSG_CORRUPT, MSG_STARTING, MSG_UNPACKING, Harness, encode_file,
+from conftest import (BUILD_WIN, MSG_CORRUPT, MSG_STARTING, MSG_UNPACKING, Harness, encode_file,
                       entry_header, winpath)
 import screen
 
 DESKTOP = "quillprogress,1024x768"
-QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 NAVY = (0, 0, 128)
 WHITE = (255, 255, 255)
 STYLE = 0x90C800C0  # WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT

@@ -11,9 +11,9 @@ import random
 import struct
 import time
 
-from conftest import BUILD_WIN32, files_under, winpath
+from conftest import BUILD_WIN, files_under, winpath
 
-QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 
 
 def entry(data: bytes, dictionary=0x10000) -> bytes:

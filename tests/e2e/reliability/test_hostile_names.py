@@ -9,9 +9,9 @@ import lzma
 import pathlib
 import struct
 
-from conftest import BUILD_WIN32, files_under, winpath
+from conftest import BUILD_WIN, files_under, winpath
 
-QSETUP = BUILD_WIN32 / "tests" / "qsetup.exe"
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 
 
 def entry(data: bytes) -> bytes:
