@@ -1,6 +1,7 @@
 // The ceiling for the benchmark: the launcher's decoder and nothing around it. Decodes every
-// payload entry of an installer in 64 KiB chunks, in the same kind of 32-bit process and with the
-// same liblzma build, and throws the output away: no files, no manifest, no window.
+// payload entry of an installer in 64 KiB chunks, in the same kind of process as the launcher
+// (32- or 64-bit, from the same build) and with the same liblzma build, and throws the output
+// away: no files, no manifest, no window.
 //   qbench_decode INSTALLER.exe
 #include <windows.h>
 

@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
-"""Finds, under Wine, the largest package the 32-bit launcher loads and extracts whole.
+"""Finds, under Wine, the largest package the launcher of one architecture loads and extracts whole.
 
 Packages are made of one incompressible entry (random bytes, encoded once with the shipped 8 MiB
 dictionary) repeated N times by qreplicate; each is run with "-u" into an empty directory through
-qdriver, which presses any message box. A package counts as good when the launcher exits 0 with
-no message and every entry is on disk at its full size. N is bisected between 1 and the count at
-which the image would pass 2 GiB.
+that architecture's qdriver, which presses any message box. A package counts as good when the
+launcher exits 0 with no message and every entry is on disk at its full size. N is bisected
+between 1 and the count at which the image would pass 2 GiB, the most a PE image can be for
+either architecture: quillpack's resource writer (which qreplicate uses, without quillpack's
+own smaller size limit) refuses images of 0x7FFF0000 bytes or more, and such a count is "not
+built". When the bisection ends on one of those, the writer's limit came first, not Wine's.
 
-  scripts/wine-env.sh bench/package-limit.py [--entry-mib 32] [--work DIR]
+  scripts/wine-env.sh [--arch x86|x64] /usr/bin/python3 bench/package-limit.py \
+      [--arch x86|x64] [--entry-mib 32] [--work DIR]
+
+The architecture defaults to wine-env.sh's (x86 where this machine runs 32-bit code, else x64).
 
 Files of several GiB are made in DIR (default: a fresh temporary directory), none in the
 repository; a fresh DIR is removed at the end, a given one keeps only the encoded entry.
@@ -23,7 +29,7 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 HOST = ROOT / "build" / "host"
-WIN32 = ROOT / "build" / "win32"
+BUILDS = {"x86": ROOT / "build" / "win32", "x64": ROOT / "build" / "win64"}
 
 
 def winpath(path) -> str:
@@ -43,13 +49,15 @@ def make_entry(work: pathlib.Path, mib: int) -> pathlib.Path:
     return entry
 
 
-def try_count(work: pathlib.Path, entry: pathlib.Path, count: int, plain_size: int) -> str:
+def try_count(win: pathlib.Path, work: pathlib.Path, entry: pathlib.Path, count: int,
+              plain_size: int) -> str:
     exe, out = work / "package.exe", work / "out"
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir()
-    made = subprocess.run([str(HOST / "qreplicate"), str(WIN32 / "quillstub.exe"), str(entry),
+    made = subprocess.run([str(HOST / "qreplicate"), str(win / "quillstub.exe"), str(entry),
                            str(count), str(exe)], capture_output=True, text=True)
     if made.returncode != 0:
+        exe.unlink(missing_ok=True)
         return "not built: " + made.stderr.strip()
     size = exe.stat().st_size
     request, result = work / "request.txt", work / "result.txt"
@@ -57,7 +65,7 @@ def try_count(work: pathlib.Path, entry: pathlib.Path, count: int, plain_size: i
     request.write_text(f"exe={winpath(exe)}\nargs={b'-u -ms'.hex()}\ncwd={winpath(out)}\n"
                        f"temp={winpath(work)}\ntimeout_ms=900000\n", encoding="latin-1")
     started = time.monotonic()
-    subprocess.run(["wine", str(WIN32 / "tests" / "qdriver.exe"), winpath(request),
+    subprocess.run(["wine", str(win / "tests" / "qdriver.exe"), winpath(request),
                     winpath(result)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=1000)
     seconds = time.monotonic() - started
@@ -73,11 +81,18 @@ def try_count(work: pathlib.Path, entry: pathlib.Path, count: int, plain_size: i
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--arch", choices=sorted(BUILDS))
     parser.add_argument("--entry-mib", type=int, default=32)
     parser.add_argument("--work", type=pathlib.Path)
     args = parser.parse_args()
     if not os.environ.get("QUILL_WINE_ENV"):
         sys.exit("run it inside scripts/wine-env.sh")
+    prefix_arch = os.environ.get("QUILL_ARCH", "x86")
+    arch = args.arch or prefix_arch
+    if arch != prefix_arch:
+        sys.exit(f"--arch {arch} needs the {arch} Wine environment: "
+                 f"scripts/wine-env.sh --arch {arch} ...")
+    win = BUILDS[arch]
     subprocess.run(["cmake", "--build", str(HOST), "--target", "qreplicate", "qencode"],
                    check=True, stdout=subprocess.DEVNULL)
     work = args.work or pathlib.Path(tempfile.mkdtemp(prefix="quill-limit-"))
@@ -86,22 +101,29 @@ def main():
         entry = make_entry(work, args.entry_mib)
         plain = args.entry_mib << 20
         good, bad = 1, (2048 // args.entry_mib) + 1
-        print(f"entry: {args.entry_mib} MiB of random bytes, {entry.stat().st_size} bytes stored")
-        first = try_count(work, entry, good, plain)
+        print(f"{arch} launcher {win / 'quillstub.exe'}; entry: {args.entry_mib} MiB of random "
+              f"bytes, {entry.stat().st_size} bytes stored")
+        first = try_count(win, work, entry, good, plain)
         print(f"  {good:4} entries: {first}", flush=True)
         if not first.startswith("good"):
             sys.exit("even one entry fails")
+        unbuilt = True  # the upper bound is never built: it is past 2 GiB
+        best = first
         while bad - good > 1:
             mid = (good + bad) // 2
-            verdict = try_count(work, entry, mid, plain)
+            verdict = try_count(win, work, entry, mid, plain)
             print(f"  {mid:4} entries: {verdict}", flush=True)
             if verdict.startswith("good"):
-                good = mid
+                good, best = mid, verdict
             else:
                 bad = mid
+                unbuilt = verdict.startswith("not built")
         print(f"largest good package: {good} entries of {args.entry_mib} MiB "
               f"(about {good * entry.stat().st_size / 2**20:.0f} MiB stored); "
-              f"{bad} entries fail")
+              f"{bad} entries fail; largest good {best.split(', ')[0].removeprefix('good: ')}")
+        if unbuilt:
+            print(f"{bad} entries exceed what a PE image can hold: the {arch} launcher under Wine "
+                  "loaded every image the writer can make")
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)

@@ -1,5 +1,5 @@
 // qreplicate: an installer whose payload is one ready-made entry repeated N times, for measuring
-// how large a package the 32-bit launcher loads and extracts (bench/package-limit.py). Compressing
+// how large a package the launcher loads and extracts (bench/package-limit.py). Compressing
 // gigabytes of incompressible data anew for every step would take far longer than the run itself.
 //   qreplicate STUB.exe ENTRY N OUT.exe       entries are named PART0000.BIN, PART0001.BIN, ...
 #include <cstdint>

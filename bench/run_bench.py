@@ -1,15 +1,23 @@
 #!/usr/bin/env python3
-"""The benchmark behind docs/performance.md: extraction speed of the launcher against the bare
-decode loop (the codec's ceiling in the same kind of process) and against NSIS installers of the
-same files, start-up latency, memory, stub size, and the packaging tool's speed and output size.
+"""The benchmark behind docs/performance.md, for the launcher of one architecture: extraction
+speed against the bare decode loop (the codec's ceiling in the same kind of process, built for
+the same architecture) and against NSIS installers of the same files, start-up latency, memory,
+stub size, and the packaging tool's speed and output size.
 
-    run_bench.py [--scale S] [--runs N] [--out docs]
+    run_bench.py [--arch x86|x64] [--scale S] [--runs N] [--out docs]
 
-Runs inside scripts/wine-env.sh (make bench does that). Every Windows program is timed as a whole
-process under Wine, after a warm-up, with the tools in alternation (A B C D A B C D ...) so that a
-drifting machine does not bias the ratios; each figure is the median with its min-max spread.
+Runs inside scripts/wine-env.sh of the same architecture (scripts/bench.sh, which make bench
+calls, runs it once for each architecture this machine can run). The architecture defaults to
+that environment's. NSIS makes 32-bit installers only, so its comparison is left out, with the
+reason in the report, where this machine cannot run 32-bit code. Every Windows program is timed
+as a whole process under Wine, after a warm-up, with the tools in alternation (A B C D A B C D
+...) so that a drifting machine does not bias the ratios; each figure is the median with its
+min-max spread. The results also go to build/bench/results-ARCH.json, from which
+`report.py --out DIR build/bench/results-ARCH.json` writes the report again.
 """
 import argparse
+import datetime
+import json
 import os
 import pathlib
 import platform
@@ -21,8 +29,7 @@ import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-HOST = ROOT / "build" / "host"
-WIN = ROOT / "build" / "win32"
+BUILDS = {"x86": ROOT / "build" / "win32", "x64": ROOT / "build" / "win64"}
 WORK = ROOT / "build" / "bench"
 MIB = 1 << 20
 
@@ -61,16 +68,18 @@ QUILLPACK = ROOT / "build" / "bench" / "tool" / "quillpack"
 
 
 def build_tool():
+    # quillpack embeds both stubs. Configured every time: cheap, and a tree made before the
+    # x64 stub existed learns where it is.
     tool = QUILLPACK.parent
-    if not (tool / "build.ninja").exists():
-        sh("cmake", "-S", ROOT, "-B", tool, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-           "-DQUILL_SANITIZE=OFF", "-DQUILL_BUILD_TESTS=OFF", f"-DQUILL_WIN32_BIN={WIN}",
-           env={**os.environ, "CC": "clang", "CXX": "clang++"}, stdout=subprocess.DEVNULL)
+    sh("cmake", "-S", ROOT, "-B", tool, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+       "-DQUILL_SANITIZE=OFF", "-DQUILL_BUILD_TESTS=OFF", f"-DQUILL_WIN32_BIN={BUILDS['x86']}",
+       f"-DQUILL_WIN64_BIN={BUILDS['x64']}",
+       env={**os.environ, "CC": "clang", "CXX": "clang++"}, stdout=subprocess.DEVNULL)
     sh("cmake", "--build", tool, "--target", "quillpack", stdout=subprocess.DEVNULL)
 
 
-def build_quill(src, out, jobs=None):
-    cmd = [QUILLPACK, "build", "-q", "-o", out]
+def build_quill(arch, src, out, jobs=None):
+    cmd = [QUILLPACK, "build", "-q", "--arch", arch, "-o", out]
     if jobs:
         cmd += ["-j", str(jobs)]
     t = time.perf_counter()
@@ -95,12 +104,28 @@ SectionEnd
     sh("makensis", "-V1", script, stdout=subprocess.DEVNULL)
 
 
-def build_setup_only(tmp):
-    """A one-file package whose setup program exits at once, for start-up latency."""
-    pkg = tmp / "onefile"
-    pkg.mkdir(parents=True, exist_ok=True)
-    shutil.copy(WIN / "bench" / "qbench_nop.exe", pkg / "SETUP.EXE")
+def build_setup_only(win, tmp):
+    """A one-file package whose setup program, of the launcher's architecture, exits at once,
+    for start-up latency."""
+    pkg = fresh(tmp / "onefile")
+    shutil.copy(win / "bench" / "qbench_nop.exe", pkg / "SETUP.EXE")
     return pkg
+
+
+def x86_skip_reason():
+    """None where this machine runs 32-bit code, else why not (scripts/arch.sh finds out)."""
+    run_archs = os.environ.get("QUILL_RUN_ARCHS")
+    reason = os.environ.get("QUILL_SKIP_REASON", "")
+    if run_archs is None:  # not started by scripts/bench.sh: ask the same test it uses
+        found = subprocess.run(
+            ["bash", "-c", f"source '{ROOT}/scripts/arch.sh' && quill_detect_archs && "
+                           "printf '%s\\n%s\\n' \"$QUILL_RUN_ARCHS\" \"$QUILL_SKIP_REASON\""],
+            capture_output=True, text=True, check=True,
+            env={**os.environ, "LC_ALL": "C"}).stdout.split("\n")  # wine-env's locale is zh_CN
+        run_archs, reason = found[0], found[1]
+    if "x86" in run_archs.split():
+        return None
+    return reason or "this machine cannot run 32-bit code"
 
 
 # --- measuring -------------------------------------------------------------------------------
@@ -176,27 +201,45 @@ def summary(samples):
 
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--arch", choices=sorted(BUILDS))
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--out", default=str(ROOT / "docs"))
     args = ap.parse_args()
+    if not os.environ.get("QUILL_WINE_ENV"):
+        sys.exit("run it inside scripts/wine-env.sh (make bench does)")
+    prefix_arch = os.environ.get("QUILL_ARCH", "x86")
+    arch = args.arch or prefix_arch
+    if arch != prefix_arch:
+        sys.exit(f"--arch {arch} needs the {arch} Wine environment: "
+                 f"scripts/wine-env.sh --arch {arch} ...")
+    win = BUILDS[arch]
+    no_x86 = x86_skip_reason()
+    # NSIS makes 32-bit installers only.
+    if no_x86:
+        no_nsis = f"NSIS makes 32-bit installers only, and {no_x86}"
+    elif not shutil.which("makensis"):
+        no_nsis = "makensis is not installed (scripts/install-deps.sh bench installs it)"
+    else:
+        no_nsis = None
     WORK.mkdir(parents=True, exist_ok=True)
     build_tool()
     corpus = make_corpus(args.scale)
-    inst = WORK / f"installers-{args.scale}"
+    # NSIS installers are the same for both architectures; the launcher's are not.
+    shared = WORK / f"installers-{args.scale}"
+    inst = WORK / f"installers-{arch}-{args.scale}"
+    shared.mkdir(exist_ok=True)
     inst.mkdir(exist_ok=True)
-    results = {"scale": args.scale, "runs": args.runs, "parts": {}}
+    results = {"arch": arch, "scale": args.scale, "runs": args.runs, "parts": {},
+               "date": datetime.date.today().isoformat(), "machine": machine_description(),
+               "x86_skipped": no_x86, "nsis_skipped": no_nsis}
 
     # Installers of each part of the corpus.
-    pack_times = {}
     for part in ("all", "comp", "incomp"):
-        q = inst / f"quill-{part}.exe"
-        seconds = build_quill(corpus / part, q)
-        if part == "all":
-            pack_times["all-cores"] = seconds
+        build_quill(arch, corpus / part, inst / f"quill-{part}.exe")
         for solid in (True, False):
-            n = inst / f"nsis-{'solid' if solid else 'nonsolid'}-{part}.exe"
-            if not n.exists():
+            n = shared / f"nsis-{'solid' if solid else 'nonsolid'}-{part}.exe"
+            if not no_nsis and not n.exists():
                 build_nsis(corpus / part, n, solid)
 
     # Extraction: launcher (unpack mode, silent) against the bare loop and NSIS.
@@ -205,13 +248,14 @@ def main():
         size = tree_size(corpus / part)
         tools = {
             "launcher": ([inst / f"quill-{part}.exe", "-u", "-ms"], out / "launcher"),
-            "bare loop": ([WIN / "bench" / "qbench_decode.exe", winpath(inst / f"quill-{part}.exe")],
+            "bare loop": ([win / "bench" / "qbench_decode.exe", winpath(inst / f"quill-{part}.exe")],
                           out / "bare"),
-            "NSIS solid": ([inst / f"nsis-solid-{part}.exe", "/S", "/D=" + winpath(out / "nsis")],
-                           out / "nsis"),
-            "NSIS non-solid": ([inst / f"nsis-nonsolid-{part}.exe", "/S",
-                                "/D=" + winpath(out / "nsis")], out / "nsis"),
         }
+        if not no_nsis:
+            tools["NSIS solid"] = ([shared / f"nsis-solid-{part}.exe", "/S",
+                                    "/D=" + winpath(out / "nsis")], out / "nsis")
+            tools["NSIS non-solid"] = ([shared / f"nsis-nonsolid-{part}.exe", "/S",
+                                        "/D=" + winpath(out / "nsis")], out / "nsis")
         times = run_alternating(tools, args.runs, corpus / part)
         results["parts"][part] = {"bytes": size, "times": times}
 
@@ -231,19 +275,20 @@ def main():
     results["native"] = samples
     results["xz_size"] = tree_size(native)
     results["quill_size"] = (inst / "quill-all.exe").stat().st_size
-    results["nsis_sizes"] = {k: (inst / f"nsis-{k}-all.exe").stat().st_size
-                             for k in ("solid", "nonsolid")}
+    if not no_nsis:
+        results["nsis_sizes"] = {k: (shared / f"nsis-{k}-all.exe").stat().st_size
+                                 for k in ("solid", "nonsolid")}
 
     # Start-up latency on a one-file package: start to end of a setup program that exits at once.
-    onefile = build_setup_only(WORK)
-    build_quill(onefile, inst / "quill-onefile.exe")
-    build_nsis(onefile, inst / "nsis-onefile.exe", False)
+    onefile = build_setup_only(win, WORK / arch)
+    build_quill(arch, onefile, inst / "quill-onefile.exe")
     temp = WORK / "temp"
-    latency = run_alternating({
-        "launcher": ([inst / "quill-onefile.exe", "-ms"], temp),
-        "NSIS": ([inst / "nsis-onefile.exe", "/S", "/D=" + winpath(out / "nsis1")], out / "nsis1"),
-    }, args.runs * 2)
-    results["latency"] = latency
+    starts = {"launcher": ([inst / "quill-onefile.exe", "-ms"], temp)}
+    if not no_nsis:
+        build_nsis(onefile, inst / "nsis-onefile.exe", False)
+        starts["NSIS"] = ([inst / "nsis-onefile.exe", "/S", "/D=" + winpath(out / "nsis1")],
+                          out / "nsis1")
+    results["latency"] = run_alternating(starts, args.runs * 2)
 
     # Peak private (anonymous) memory of the launcher extracting everything.
     peaks = []
@@ -256,13 +301,14 @@ def main():
     one = []
     many = []
     for _ in range(max(1, args.runs // 2)):
-        one.append(build_quill(corpus / "all", inst / "quill-j1.exe", jobs=1))
-        many.append(build_quill(corpus / "all", inst / "quill-jn.exe"))
+        one.append(build_quill(arch, corpus / "all", inst / "quill-j1.exe", jobs=1))
+        many.append(build_quill(arch, corpus / "all", inst / "quill-jn.exe"))
     results["pack"] = {"one": one, "all": many, "cores": os.cpu_count()}
-    results["stub_size"] = (WIN / "quillstub.exe").stat().st_size
+    results["stub_size"] = (win / "quillstub.exe").stat().st_size
 
+    (WORK / f"results-{arch}.json").write_text(json.dumps(results, indent=1))
     import report
-    report.write(results, pathlib.Path(args.out), machine_description())
+    report.write(results, pathlib.Path(args.out))
 
 
 def machine_description():
