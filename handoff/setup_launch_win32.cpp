@@ -62,7 +62,11 @@ BOOL CALLBACK DeleteUnpackedEntry(HMODULE, LPCSTR, LPSTR name, LONG_PTR) {
   char path[kShortPathBufferSize];
   // A name that leads outside the work directory was never unpacked; nothing is deleted for it.
   if (!IsContainedEntryName(name)) return TRUE;
-  if (MakeWorkPath(name, sizeof path, path)) DeleteFileA(path);
+  // Nor through a directory that is a link: the file there is not the one unpacked.
+  if (MakeWorkPath(name, sizeof path, path) &&
+      !LinkOnTheWay(path, static_cast<std::size_t>(lstrlenA(path) - lstrlenA(name) - 1))) {
+    DeleteFileA(path);
+  }
   ForEachEntryDirectory(name, [&path](std::string_view directory) {
     char nameBuffer[kShortPathBufferSize];
     if (CopyBounded(nameBuffer, directory) && MakeWorkPath(nameBuffer, sizeof path, path)) {

@@ -12,16 +12,18 @@ namespace {
 constexpr const char* kWatchedClasses[] = {"QuillExtracting", "QuillSetupDlg", "QuillSetup"};
 constexpr int kLauncherClass = 0;
 
-// The work directory `name` (already in g_state.workDirName) exists as a file or a directory. The
-// path is probed without its final backslash: "...\quill_temp3\" does not see a plain file of
-// that name, which would then be taken for free and make every extraction fail.
-bool WorkDirExists(const char* /*name*/, void*) {
+// Whether the work directory `name` (already in g_state.workDirName) is taken. While another
+// instance runs (-mmi), any file or directory of that name is: it may be that instance's.
+// Otherwise only one the launcher cannot trust or write to is (a link, a file, a directory that
+// someone else owns or may change); one that passes is used again, a user's own files and all.
+bool IsWorkDirTaken(const char* /*name*/, void* context) {
+  const bool anyExisting = *static_cast<const bool*>(context);
   char path[kPathBufferSize];
-  // A path that cannot be composed names no usable directory: count it as taken.
-  if (!MakeWorkPath("", sizeof path, path)) return true;
-  const int length = lstrlenA(path);
-  if (length > 0 && path[length - 1] == '\\') path[length - 1] = '\0';
-  return FileExists(path) != 0;
+  // A path that cannot be composed names no usable directory: while probing for -mmi it counts
+  // as taken; otherwise the name stays, and every entry fails as one that cannot be created.
+  if (!MakeWorkDirPath(sizeof path, path)) return anyExisting;
+  if (!FileExists(path)) return false;
+  return anyExisting || JudgeDirectory(path) != DirVerdict::kUsable;
 }
 }  // namespace
 
@@ -32,9 +34,7 @@ int GuardInstance() {
     found = FindWindowA(kWatchedClasses[which], nullptr);
     if (found) break;
   }
-  if (!found) return 1;
-
-  if (!g_state.allowMultiple) {
+  if (found && !g_state.allowMultiple) {
     // A busy launcher runs no message loop: anything that restores or activates its dialog would
     // either wait for it or act at some later moment, so its dialog is left as it is.
     if (which != kLauncherClass) {
@@ -44,8 +44,9 @@ int GuardInstance() {
     return 0;
   }
 
-  if (!ChooseFreeWorkDirName(g_state.workDirName, sizeof g_state.workDirName, WorkDirExists,
-                             nullptr)) {
+  bool anyExisting = found != nullptr;
+  if (!ChooseFreeWorkDirName(g_state.workDirName, sizeof g_state.workDirName, IsWorkDirTaken,
+                             &anyExisting)) {
     EndWithFatalMessage(kCannotCreateTempText);
   }
   return 1;

@@ -38,6 +38,8 @@ struct LauncherState {
   std::uint32_t doneCompressedBytes;           // stream lengths of the entries already extracted
   int gaugeBlocks;                             // gauge blocks that fit
   int gaugeFilled;                             // gauge blocks shown
+  int workDirReady;  // the work directory exists and is the launcher's: created with its protected
+                     // DACL in this run, or found trustworthy and writable
 
   // Outcome of the run, from which the exit code is composed.
   int extractionFailed;         // an entry failed or was skipped (message 4, 6 or 7, bad header, no

@@ -14,8 +14,12 @@
 
 namespace {
 // Removes what an earlier run may have left: its manifest, the fennel.moss tree, and the work
-// directory itself when nothing else is in it.
+// directory itself when nothing else is in it. A directory that became a link or someone else's
+// since the guard chose it is left alone, and so is everything in it.
 void RemoveLeftovers() {
+  char workDirPath[kPathBufferSize];
+  if (!MakeWorkDirPath(sizeof workDirPath, workDirPath)) return;
+  if (FileExists(workDirPath) && JudgeDirectory(workDirPath) != DirVerdict::kUsable) return;
   char path[kShortPathBufferSize];
   if (MakeWorkPath(kManifestName, sizeof path, path)) DeleteFileA(path);
   if (MakeWorkPath(kScratchTreeName, sizeof path, path)) DeleteTree(path, 1);

@@ -1,11 +1,12 @@
-// Choosing a work-directory name that no other instance uses (-mmi with another instance running).
+// Choosing the work-directory name: one no other instance uses (-mmi with another instance
+// running), or, otherwise, one whose directory is missing or the launcher's to use.
 #pragma once
 
 #include <cstddef>
 
 inline constexpr int kLastWorkDirNumber = 100;
 
-// Answers whether the work directory called `name` is taken (a file or directory of that name).
+// Answers whether the work directory called `name` is taken.
 using WorkDirTaken = bool (*)(const char* name, void* context);
 
 // Tries quill_temp, quill_temp1, ..., quill_temp100 in this order, writing each into `name`

@@ -35,7 +35,8 @@ def test_stub_fits_its_budget(stub):
 def test_stub_imports_only_known_dlls(arch, stub):
     found = imports(f"{TRIPLES[arch]}-objdump", stub)
     assert found and set(found) <= KNOWN_DLLS, found
-    assert set(found) == {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+    # advapi32: the work directory's security descriptor and the launcher's own token.
+    assert set(found) == {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 
 
 def test_resource_compiler_lists_icon_manifest_and_version(arch, stub):

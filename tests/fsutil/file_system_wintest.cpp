@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fsutil/file_system.h"
+#include "fsutil/dir_security.h"
 
 namespace {
 std::string FreshDirectory(const char* stem) {
@@ -55,4 +56,26 @@ TEST(DeleteTree, KeepsFilesInUseAndTheirParents) {
   DeleteTree(root.c_str(), 1);
   EXPECT_EQ(FileExists(root.c_str()), 0u);
   DeleteTree((root + "\\missing").c_str(), 1);  // nothing there: nothing happens
+}
+
+TEST(WorkDirSecurity, ADirectoryMadeProtectedIsJudgedUsable) {
+  const std::string root = FreshDirectory("wds");
+  const std::string made = root + "\\made";
+  ASSERT_TRUE(CreateProtectedDirectory(made.c_str()));
+  EXPECT_FALSE(CreateProtectedDirectory(made.c_str()));  // it exists now
+  EXPECT_EQ(JudgeDirectory(made.c_str()), DirVerdict::kUsable);
+  BYTE buffer[4096];
+  DWORD needed = 0;
+  ASSERT_TRUE(
+      GetFileSecurityA(made.c_str(), DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(buffer, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PRESENT);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(buffer, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+  EXPECT_EQ(JudgeDirectory((root + "\\missing").c_str()), DirVerdict::kNotDirectory);
+  DeleteTree(root.c_str(), 1);
 }

@@ -367,16 +367,24 @@ def test_unpack_of_one_entry_ends_the_enumeration_after_it(harness):
                                                 "OTHER.TXT": b"keeps the directory"}
 
 
-def test_unpack_creates_no_directories(harness):
-    files = {"DATA\\TABLE.DAT": b"table", "README.TXT": b"read me"}
+def test_unpack_creates_the_directories_of_the_entries_it_writes(harness, tmp_path):
+    files = {"DATA\\SUB\\TABLE.DAT": b"table", "DATA\\INDEX.DAT": b"index", "README.TXT": b"read me"}
     exe = harness.launcher(files)
     temp, cwd = harness.temp_dir(), harness.temp_dir()
     run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
-    assert run.status == "exit" and run.messages == []
-    assert run.exit_code != 0  # an entry could not be written
-    assert files_under(cwd) == {"README.TXT": b"read me"}
-
-    (cwd / "DATA").mkdir()
-    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
     assert run.status == "exit" and run.exit_code == 0 and run.messages == []
-    assert files_under(cwd) == {"DATA/TABLE.DAT": b"table", "README.TXT": b"read me"}
+    assert files_under(cwd) == {"DATA/SUB/TABLE.DAT": b"table", "DATA/INDEX.DAT": b"index",
+                                "README.TXT": b"read me"}
+    # One entry by its full name: only its own directories appear.
+    cwd = harness.temp_dir()
+    run = harness.run(exe, b"-u data\\sub\\table.dat", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    assert files_under(cwd) == {"DATA/SUB/TABLE.DAT": b"table"}
+    # A directory on the way that is a link to somewhere else is not written through.
+    cwd, elsewhere = harness.temp_dir(), tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    os.symlink(elsewhere, cwd / "DATA")
+    run = harness.run(exe, b"-u", temp=temp, cwd=cwd)
+    assert run.status == "exit" and run.exit_code == 2 and run.messages == []
+    assert files_under(elsewhere) == {}
+    assert (cwd / "README.TXT").read_bytes() == b"read me"
