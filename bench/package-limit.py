@@ -27,13 +27,10 @@ import sys
 import tempfile
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
+from wine_arch import BUILDS, ROOT, wine_arch, winpath
+
 HOST = ROOT / "build" / "host"
-BUILDS = {"x86": ROOT / "build" / "win32", "x64": ROOT / "build" / "win64"}
 
-
-def winpath(path) -> str:
-    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
 def make_entry(work: pathlib.Path, mib: int) -> pathlib.Path:
@@ -85,13 +82,7 @@ def main():
     parser.add_argument("--entry-mib", type=int, default=32)
     parser.add_argument("--work", type=pathlib.Path)
     args = parser.parse_args()
-    if not os.environ.get("QUILL_WINE_ENV"):
-        sys.exit("run it inside scripts/wine-env.sh")
-    prefix_arch = os.environ.get("QUILL_ARCH", "x86")
-    arch = args.arch or prefix_arch
-    if arch != prefix_arch:
-        sys.exit(f"--arch {arch} needs the {arch} Wine environment: "
-                 f"scripts/wine-env.sh --arch {arch} ...")
+    arch = wine_arch(args.arch)
     win = BUILDS[arch]
     subprocess.run(["cmake", "--build", str(HOST), "--target", "qreplicate", "qencode"],
                    check=True, stdout=subprocess.DEVNULL)

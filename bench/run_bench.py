@@ -28,14 +28,10 @@ import sys
 import threading
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-BUILDS = {"x86": ROOT / "build" / "win32", "x64": ROOT / "build" / "win64"}
+from wine_arch import BUILDS, ROOT, wine_arch, winpath
 WORK = ROOT / "build" / "bench"
 MIB = 1 << 20
 
-
-def winpath(p):
-    return "Z:" + str(pathlib.Path(p).resolve()).replace("/", "\\")
 
 
 def sh(*cmd, **kw):
@@ -206,13 +202,7 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--out", default=str(ROOT / "docs"))
     args = ap.parse_args()
-    if not os.environ.get("QUILL_WINE_ENV"):
-        sys.exit("run it inside scripts/wine-env.sh (make bench does)")
-    prefix_arch = os.environ.get("QUILL_ARCH", "x86")
-    arch = args.arch or prefix_arch
-    if arch != prefix_arch:
-        sys.exit(f"--arch {arch} needs the {arch} Wine environment: "
-                 f"scripts/wine-env.sh --arch {arch} ...")
+    arch = wine_arch(args.arch, "it (make bench does)")
     win = BUILDS[arch]
     no_x86 = x86_skip_reason()
     # NSIS makes 32-bit installers only.
