@@ -70,7 +70,7 @@ def build_tool():
 
 
 def build_quill(src, out, jobs=None):
-    cmd = [QUILLPACK, "build", "-q", "-o", out]
+    cmd = [QUILLPACK, "build", "-q", "--no-setup", "-o", out]
     if jobs:
         cmd += ["-j", str(jobs)]
     t = time.perf_counter()

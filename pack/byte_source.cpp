@@ -24,7 +24,7 @@ FileSource::~FileSource() {
 bool FileSource::Open(const std::string& path, std::string* error) {
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) {
-    *error = path + ": " + std::strerror(errno);
+    *error = std::strerror(errno);
     return false;
   }
 #ifdef _WIN32
@@ -35,7 +35,7 @@ bool FileSource::Open(const std::string& path, std::string* error) {
   const long long end = ok ? static_cast<long long>(ftello(file_)) : -1;
 #endif
   if (end < 0) {
-    *error = path + ": cannot determine its size";
+    *error = "cannot determine its size";
     return false;
   }
   size_ = static_cast<std::uint64_t>(end);

@@ -112,7 +112,8 @@ class Harness:
 
     def packed(self, files, *options: str, name="setup.exe") -> pathlib.Path:
         """Builds an installer with quillpack from `files`: a directory, or a dict of relative
-        path ("/" between components) -> file content."""
+        path ("/" between components) -> file content. Most test packages have no setup program
+        and are built with --no-setup."""
         work = self._fresh("pack")
         if isinstance(files, dict):
             source = work / "source"
@@ -122,8 +123,8 @@ class Harness:
         else:
             source = files
         out = work / name
-        subprocess.run([str(QUILLPACK), "build", "-q", "--arch", ARCH, "-o", str(out), *options,
-                        str(source)], check=True)
+        subprocess.run([str(QUILLPACK), "build", "-q", "--no-setup", "--arch", ARCH, "-o", str(out),
+                        *options, str(source)], check=True)
         return out
 
     def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":

@@ -75,8 +75,9 @@ def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
     make_corpus.make(source, files=12, mib=1, seed=5)
     host = harness.packed(source)
     made = tmp_path / "win.exe"
-    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--arch", ARCH, "-o",
-                    winpath(made), winpath(source)], check=True, timeout=300, capture_output=True)
+    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--no-setup", "--arch",
+                    ARCH, "-o", winpath(made), winpath(source)], check=True, timeout=300,
+                   capture_output=True)
     assert made.read_bytes() == host.read_bytes()
     listed = subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
                             check=True, timeout=120, capture_output=True, text=True).stdout
@@ -127,7 +128,7 @@ def test_signed_stub_loses_its_signature_with_a_warning(harness, tmp_path):
     source = tmp_path / "src"
     source.mkdir()
     (source / "a.txt").write_bytes(b"a")
-    r = quillpack("build", "-o", out, "--stub", stub, source)
+    r = quillpack("build", "--no-setup", "-o", out, "--stub", stub, source)
     assert r.returncode == 0 and "signature" in r.stderr
     check = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
                            capture_output=True, text=True)
@@ -170,7 +171,7 @@ def test_non_ascii_names_are_packed_when_allowed(harness, tmp_path):
     source.mkdir()
     (source / "\u0434\u0430\u043d\u043d\u044b\u0435.txt").write_bytes(b"cyrillic")
     exe = tmp_path / "o.exe"
-    quillpack("build", "-q", "--arch", ARCH, "--allow-non-ascii", "-o", exe, source)
+    quillpack("build", "-q", "--no-setup", "--arch", ARCH, "--allow-non-ascii", "-o", exe, source)
     # Code page 936 holds Cyrillic: the launcher under Wine names the file right.
     assert unpacked(harness, exe) == {"\u0414\u0410\u041d\u041d\u042b\u0415.TXT": b"cyrillic"}
     out = tmp_path / "x"
