@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "pack/file_util.h"
+
 bool SeekFile(std::FILE* file, std::uint64_t offset) {
 #ifdef _WIN32
   return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
@@ -22,7 +24,7 @@ FileSource::~FileSource() {
 }
 
 bool FileSource::Open(const std::string& path, std::string* error) {
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenFile(PathFromUtf8(path), "rb");
   if (!file_) {
     *error = std::strerror(errno);
     return false;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -193,9 +194,8 @@ int Extract(int argc, char** argv) {
   if (installer.empty()) return Usage("extract needs an installer");
   return RunExtract(installer, directory, names, quiet);
 }
-}  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   if (argc < 2) return Usage(nullptr);
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
@@ -216,3 +216,21 @@ int main(int argc, char** argv) {
   }
   return Usage(("cannot understand the command " + command).c_str());
 }
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands a program its arguments in UTF-16; quillpack works in UTF-8 throughout (file
+// names, version texts), whatever the system's ANSI code page.
+int wmain(int argc, wchar_t** wide) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    args.push_back(Utf16ToUtf8(std::u16string(wide[i], wide[i] + std::wcslen(wide[i]))));
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

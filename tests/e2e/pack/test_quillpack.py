@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import ARCH, BUILD_WIN, QUILLPACK, STUB, files_under, winpath
+from conftest import ARCH, BUILD_WIN, QUILLPACK, ROOT, STUB, files_under, winpath
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[3] / "bench"))
 import make_corpus  # noqa: E402
@@ -73,11 +73,16 @@ def test_builds_are_identical_whatever_the_jobs_and_file_order(harness, tmp_path
 def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
     source = tmp_path / "src"
     make_corpus.make(source, files=12, mib=1, seed=5)
-    host = harness.packed(source)
+    icon = tmp_path / "app.ico"
+    subprocess.run(["python3", str(ROOT / "samples" / "make_demo_icon.py"), str(icon)], check=True)
+    # The publisher's options too, with a text outside the ANSI code page's ASCII part.
+    options = ["--version-info", "CompanyName=Acme \u516c\u53f8 \u00a9", "--file-version", "2.1",
+               "--execution-level", "asInvoker", "--language", "en-US", "--icon"]
+    host = harness.packed(source, *options, str(icon))
     made = tmp_path / "win.exe"
     subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--no-setup", "--arch",
-                    ARCH, "-o", winpath(made), winpath(source)], check=True, timeout=300,
-                   capture_output=True)
+                    ARCH, "-o", winpath(made), *options, winpath(icon), winpath(source)],
+                   check=True, timeout=300, capture_output=True)
     assert made.read_bytes() == host.read_bytes()
     listed = subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
                             check=True, timeout=120, capture_output=True, text=True).stdout
