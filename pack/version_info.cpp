@@ -55,9 +55,10 @@ bool ParseBlock(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t
   }
   p = std::min(Align4(p + 2), blockEnd);
   std::size_t valueBytes = block->type == 1 ? 2 * valueLength : valueLength;
-  // Some compilers count a text value in bytes rather than in characters.
+  // Some compilers count a text value in bytes rather than in characters; a text is whole
+  // UTF-16 units either way.
   if (valueBytes > blockEnd - p && block->type == 1 && valueLength <= blockEnd - p) {
-    valueBytes = valueLength;
+    valueBytes = valueLength & ~std::size_t{1};
   }
   if (valueBytes > blockEnd - p) {
     *error = "a value of the version information runs past its block";
