@@ -181,7 +181,8 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
     const bool ok = IsPng(data) ? CheckPng(data, &image, width, height, &why)
                                 : CheckBitmap(data, &image, width, height, &why);
     if (!ok) {
-      *error = which + ": " + why;
+      *error = which;
+      error->append(": ").append(why);
       return false;
     }
     image.data.assign(data.begin(), data.end());
