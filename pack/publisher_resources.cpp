@@ -139,7 +139,9 @@ bool ChangeVersion(const VersionChanges& changes, std::uint16_t defaultLanguage,
     }
   }
   std::vector<std::uint8_t> bytes;
-  if (!ApplyVersionChanges(changes, &root, error) || !WriteVersionInfo(root, &bytes, error)) {
+  std::string why;
+  if (!ApplyVersionChanges(changes, &root, &why) || !WriteVersionInfo(root, &bytes, &why)) {
+    *error = "cannot take the version information asked for: " + why;
     return false;
   }
   *found = OwnResource(found->type, found->name, found->language, std::move(bytes));

@@ -70,6 +70,8 @@ std::string AddVersionText(const char* text, VersionChanges* version) {
       return "--version-info: \"" + key + "\" is not a key: printable ASCII without blanks";
     }
   }
+  std::u16string value;
+  if (!Utf8ToUtf16(eq + 1, &value)) return "--version-info: the text of " + key + " is not UTF-8";
   const std::string_view standard = StandardVersionKeyFor(key);
   if (!standard.empty()) {
     return "--version-info: " + key + " is spelt " + std::string(standard) +

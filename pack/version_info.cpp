@@ -92,7 +92,7 @@ bool WriteBlock(const VersionBlock& block, std::vector<std::uint8_t>* out, std::
   const std::size_t length = out->size() - start;
   const std::size_t valueLength = block.type == 1 ? block.value.size() / 2 : block.value.size();
   if (length > 0xFFFF) {
-    *error = "the version information would be longer than 65535 bytes";
+    *error = "its texts would make it longer than 65535 bytes";
     return false;
   }
   Put16(&(*out)[start], static_cast<std::uint16_t>(length));
