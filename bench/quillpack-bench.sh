@@ -31,8 +31,9 @@ calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 seconds() { local start=$(date +%s.%N); "$@"; calc "$(date +%s.%N) - $start"; }
 rate() { calc "$input / 1048576 / $1"; }
 
-t1=$(seconds "$quillpack" build -q -j 1 -o "$work/one.exe" "$corpus")
-tn=$(seconds "$quillpack" build -q -j "$cores" -o "$work/all.exe" "$corpus")
+# The corpus has no setup program: --no-setup.
+t1=$(seconds "$quillpack" build -q --no-setup -j 1 -o "$work/one.exe" "$corpus")
+tn=$(seconds "$quillpack" build -q --no-setup -j "$cores" -o "$work/all.exe" "$corpus")
 cmp -s "$work/one.exe" "$work/all.exe" && same=yes || same=NO
 
 # xz per file, in parallel over the cores like quillpack, sizes summed.

@@ -75,7 +75,7 @@ def build_tool():
 
 
 def build_quill(arch, src, out, jobs=None):
-    cmd = [QUILLPACK, "build", "-q", "--arch", arch, "-o", out]
+    cmd = [QUILLPACK, "build", "-q", "--no-setup", "--arch", arch, "-o", out]
     if jobs:
         cmd += ["-j", str(jobs)]
     t = time.perf_counter()

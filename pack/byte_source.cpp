@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "pack/file_util.h"
+
 bool SeekFile(std::FILE* file, std::uint64_t offset) {
 #ifdef _WIN32
   return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
@@ -22,9 +24,9 @@ FileSource::~FileSource() {
 }
 
 bool FileSource::Open(const std::string& path, std::string* error) {
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenFile(PathFromUtf8(path), "rb");
   if (!file_) {
-    *error = path + ": " + std::strerror(errno);
+    *error = std::strerror(errno);
     return false;
   }
 #ifdef _WIN32
@@ -35,7 +37,7 @@ bool FileSource::Open(const std::string& path, std::string* error) {
   const long long end = ok ? static_cast<long long>(ftello(file_)) : -1;
 #endif
   if (end < 0) {
-    *error = path + ": cannot determine its size";
+    *error = "cannot determine its size";
     return false;
   }
   size_ = static_cast<std::uint64_t>(end);

@@ -5,8 +5,7 @@
 
 #include "pack/pe_image.h"
 
-namespace {
-bool DecodeUtf8(std::string_view text, std::u16string* out) {
+bool Utf8ToUtf16(std::string_view text, std::u16string* out) {
   out->clear();
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
@@ -44,6 +43,7 @@ bool DecodeUtf8(std::string_view text, std::u16string* out) {
   return true;
 }
 
+namespace {
 bool IsReservedDevice(std::u16string_view component) {
   // CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with an extension: Windows opens the device instead.
   std::u16string stem(component.substr(0, component.find(u'.')));
@@ -161,7 +161,7 @@ char16_t UpcaseUtf16(char16_t c) {
 bool MakeEntryName(std::string_view relativePath, const NameRules& rules, std::u16string* name,
                    std::string* reason) {
   std::u16string text;
-  if (!DecodeUtf8(relativePath, &text)) {
+  if (!Utf8ToUtf16(relativePath, &text)) {
     *reason = "the name is not valid UTF-8";
     return false;
   }

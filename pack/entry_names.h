@@ -17,6 +17,9 @@ inline constexpr std::size_t kMaxEntryNameBytes = 196;
 // The manifest the launcher keeps in the work directory; an entry of that name would clobber it.
 inline constexpr std::u16string_view kManifestName = u"ARCHIVE.LST";
 
+// Strict UTF-8 (no overlong forms, no surrogates) to UTF-16; false when `text` is not that.
+bool Utf8ToUtf16(std::string_view text, std::u16string* out);
+
 struct NameRules {
   bool allowNonAscii = false;
 };

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -22,6 +24,10 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::u16string_view kPayloadType = u"FILE";
 constexpr std::uint16_t kPayloadLanguage = 1033;  // English (United States), as shipped
+// An icon file is read whole; a real one, with every size up to 256 pixels, is well below this.
+constexpr std::uint64_t kIconFileLimit = 16u << 20;
+// The programs the launcher hands over to, as entry names.
+constexpr std::u16string_view kSetupNames[] = {u"SETUP.EXE", u"UNINSTALL.EXE"};
 
 // One encoded entry, spooled in a worker's temporary file.
 struct Encoded {
@@ -49,19 +55,25 @@ struct Progress {
 
 double Mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
-bool ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>* bytes, std::string* error) {
-  std::unique_ptr<std::FILE, FileCloser> f(OpenFile(path, "rb"));
+// The error text, "path: reason", for a file that cannot be read whole (at most `limit` bytes).
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error,
+                   std::uint64_t limit = UINT64_MAX) {
+  std::unique_ptr<std::FILE, FileCloser> f(OpenFile(PathFromUtf8(path), "rb"));
   if (!f) {
-    *error = "cannot open " + PathToUtf8(path);
+    *error = path + ": cannot open it (" + std::strerror(errno) + ")";
     return false;
   }
   bytes->clear();
   std::uint8_t buffer[65536];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) {
+    if (bytes->size() + n > limit) {
+      *error = path + ": larger than the " + SizeText(limit) + " such a file can be";
+      return false;
+    }
     bytes->insert(bytes->end(), buffer, buffer + n);
   }
   if (std::ferror(f.get())) {
-    *error = "cannot read " + PathToUtf8(path);
+    *error = path + ": cannot read it";
     return false;
   }
   return true;
@@ -70,7 +82,49 @@ bool ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>* bytes, std::
 bool IsPayloadType(const ResourceKey& type) {
   return type.isName && CompareResourceKeys(type, NamedKey(kPayloadType)) == 0;
 }
+
+// Without a setup program at the top of the work directory the launcher unpacks everything,
+// starts nothing and ends with exit code 2: never what a publisher means by accident.
+bool HasSetupProgram(const std::vector<std::u16string>& names) {
+  std::string nested;
+  for (const std::u16string& name : names) {
+    std::u16string upper = name;
+    for (char16_t& c : upper) c = UpcaseUtf16(c);
+    for (std::u16string_view setup : kSetupNames) {
+      if (upper == setup) return true;
+      if (nested.empty() && upper.size() > setup.size() && upper.ends_with(setup) &&
+          upper[upper.size() - setup.size() - 1] == u'\\') {
+        nested = Utf16ToUtf8(name);
+      }
+    }
+  }
+  std::fprintf(stderr,
+               "quillpack: the package has no SETUP.EXE (nor UNINSTALL.EXE) at its top level: the "
+               "installer would unpack it, start nothing and end with exit code 2%s; add the setup "
+               "program as SETUP.EXE, or give --no-setup for a package that is only unpacked\n",
+               nested.empty() ? ""
+                              : ("; " + nested +
+                                 " lies in a subdirectory: pack the directory "
+                                 "that holds it")
+                                    .c_str());
+  return false;
+}
 }  // namespace
+
+std::string SizeText(std::uint64_t bytes) {
+  char text[32];
+  const double value = static_cast<double>(bytes);
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else if (bytes < (1u << 20)) {
+    std::snprintf(text, sizeof text, "%.1f KiB", value / 1024.0);
+  } else if (bytes < (1u << 30)) {
+    std::snprintf(text, sizeof text, "%.1f MiB", value / (1024.0 * 1024.0));
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GiB", value / (1024.0 * 1024.0 * 1024.0));
+  }
+  return text;
+}
 
 bool CollectSources(const std::vector<std::string>& sources, std::vector<SourceFile>* files) {
   bool ok = true;
@@ -127,7 +181,7 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
                                    ? std::string("the built-in ") + ArchName(wanted) + " stub"
                                    : options.stubPath;
   if (!options.stubPath.empty()) {
-    if (!ReadWholeFile(PathFromUtf8(options.stubPath), &stubFile, &error)) {
+    if (!ReadWholeFile(options.stubPath, &stubFile, &error)) {
       std::fprintf(stderr, "quillpack: %s\n", error.c_str());
       return 1;
     }
@@ -164,6 +218,29 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
                  stubName.c_str());
   }
 
+  // The publisher's resources, before any compression too.
+  PublisherResources publisher = options.publisher;
+  if (!options.iconPath.empty()) {
+    std::vector<std::uint8_t> iconFile;
+    publisher.icon.emplace();
+    if (!ReadWholeFile(options.iconPath, &iconFile, &error, kIconFileLimit)) {
+      std::fprintf(stderr, "quillpack: %s\n", error.c_str());
+      return 1;
+    }
+    if (!ParseIconFile(iconFile, &*publisher.icon, &error)) {
+      std::fprintf(stderr, "quillpack: %s: %s\n", options.iconPath.c_str(), error.c_str());
+      return 1;
+    }
+  }
+  std::vector<OutputResource> own;
+  for (const ResourceItem& item : image.resources) {
+    if (!IsPayloadType(item.type)) own.push_back(KeptResource(item));
+  }
+  if (!ApplyPublisherResources(publisher, stub, &own, &error)) {
+    std::fprintf(stderr, "quillpack: %s %s\n", stubName.c_str(), error.c_str());
+    return 1;
+  }
+
   std::vector<SourceFile> files;
   if (!CollectSources(options.sources, &files)) return 1;
   if (files.empty()) {
@@ -189,9 +266,10 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
   {
     std::set<std::u16string> fresh(names.begin(), names.end());
     for (const ResourceItem& item : image.resources) {
-      if (IsPayloadType(item.type) && item.name.isName && fresh.count(item.name.name)) continue;
+      if (!IsPayloadType(item.type)) continue;
+      if (item.name.isName && fresh.count(item.name.name)) continue;
       kept.push_back(item);
-      if (IsPayloadType(item.type) && item.name.isName) allNames.push_back(item.name.name);
+      if (item.name.isName) allNames.push_back(item.name.name);
     }
   }
   for (const NameClash& clash : FindNameClashes(allNames)) {
@@ -204,6 +282,7 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
     namesOk = false;
   }
   if (!namesOk) return 1;
+  if (!options.noSetup && !HasSetupProgram(allNames)) return 1;
 
   // Compression: the largest files first, so that no core is left with a big one at the end.
   std::vector<std::size_t> order(files.size());
@@ -305,8 +384,8 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
   }
 
   // Assembly: the stub's resources and the entries, into a temporary file renamed at the end.
-  std::vector<OutputResource> resources;
-  resources.reserve(kept.size() + encoded.size());
+  std::vector<OutputResource> resources = std::move(own);
+  resources.reserve(resources.size() + kept.size() + encoded.size());
   for (const ResourceItem& item : kept) resources.push_back(KeptResource(item));
   std::uint64_t storedBytes = 0;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
@@ -371,17 +450,22 @@ int RunBuild(const BuildOptions& options, const EmbeddedStubs& embedded) {
   fs::permissions(output, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                   fs::perm_options::add, ec);
 
+  const std::uint64_t imageSize = fs::file_size(output, ec);
   if (!options.quiet) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::uint64_t rate =
+        seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(totalBytes) / seconds) : 0;
     std::fprintf(stderr,
-                 "quillpack: wrote %s (%s launcher): %zu entries, %.1f MiB packed into %.1f MiB "
-                 "(%.1f%%) in %.1f s, %.1f MiB/s with %u jobs\n",
-                 options.output.c_str(), ArchName(image.arch), files.size(), Mib(totalBytes), Mib(storedBytes),
+                 "quillpack: wrote %s (%s launcher, %s): %zu %s, %s packed into %s (%.1f%%) in "
+                 "%.1f s, %s/s with %u %s\n",
+                 options.output.c_str(), ArchName(image.arch), SizeText(imageSize).c_str(),
+                 files.size(), files.size() == 1 ? "entry" : "entries",
+                 SizeText(totalBytes).c_str(), SizeText(storedBytes).c_str(),
                  totalBytes
                      ? 100.0 * static_cast<double>(storedBytes) / static_cast<double>(totalBytes)
                      : 0.0,
-                 seconds, seconds > 0 ? Mib(totalBytes) / seconds : 0.0, jobs);
+                 seconds, SizeText(rate).c_str(), jobs, jobs == 1 ? "job" : "jobs");
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "pack/entry_encoder.h"
 #include "pack/entry_names.h"
 #include "pack/pe_image.h"
+#include "pack/publisher_resources.h"
 
 struct BuildOptions {
   std::string output;
@@ -18,8 +19,11 @@ struct BuildOptions {
   NameRules names;
   unsigned jobs = 0;  // 0: one per core
   bool quiet = false;
-  std::string stubPath;         // empty: the embedded stub of `arch`
-  std::optional<PeArch> arch;   // --arch; unset: x86, or with --stub whatever the stub is
+  std::string stubPath;        // empty: the embedded stub of `arch`
+  std::optional<PeArch> arch;  // --arch; unset: x86, or with --stub whatever the stub is
+  std::string iconPath;        // --icon; its images go into `publisher` when the build starts
+  PublisherResources publisher;
+  bool noSetup = false;  // a package without a setup program is meant
 };
 
 // The launcher stubs quillpack carries.
@@ -41,3 +45,6 @@ struct SourceFile {
 // Lists the files of `sources`: a directory contributes its files, recursively, named relative to
 // it; a file is named by its file name. False (messages printed) when a source cannot be read.
 bool CollectSources(const std::vector<std::string>& sources, std::vector<SourceFile>* files);
+
+// A size for people, in the unit that fits: "824 bytes", "1.2 KiB", "3.4 MiB", "1.50 GiB".
+std::string SizeText(std::uint64_t bytes);

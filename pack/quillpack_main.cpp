@@ -2,8 +2,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
+
+#include <lzma.h>
 
 #include "pack/embedded_stub.h"
 #include "pack/package_build.h"
@@ -18,14 +21,33 @@ const char kUsage[] =
     "         --arch x86|x64     the launcher: 32-bit (default) or 64-bit Windows\n"
     "         --stub FILE        another launcher stub (x86 or x64) instead of a built-in one\n"
     "         --allow-non-ascii  accept names outside printable ASCII\n"
+    "         --no-setup         a package without SETUP.EXE or UNINSTALL.EXE (to unpack with -u)\n"
     "         -q                 no progress and no summary\n"
+    "       the installer's own face:\n"
+    "         --icon FILE.ico               its icon: every image of the .ico\n"
+    "         --version-info KEY=VALUE      a version text: CompanyName, FileDescription,\n"
+    "                                       ProductName, LegalCopyright, OriginalFilename, ...;\n"
+    "                                       KEY= removes it\n"
+    "         --file-version A.B.C.D        the file version, as number and as text\n"
+    "         --product-version A.B.C.D     the product version, as number and as text\n"
+    "         --execution-level LEVEL       the rights Windows starts it with: "
+    "requireAdministrator\n"
+    "                                       (default), highestAvailable or asInvoker\n"
+    "         --language zh-CN|en-US|both   its texts in Chinese, English or both (default both:\n"
+    "                                       Chinese on Chinese systems, English elsewhere)\n"
     "       quillpack list INSTALLER.exe\n"
     "       quillpack verify [-q] INSTALLER.exe\n"
-    "       quillpack extract INSTALLER.exe [-C DIR] [-q] [NAME...]\n";
+    "       quillpack extract INSTALLER.exe [-C DIR] [-q] [NAME...]\n"
+    "       quillpack --version\n";
 
+// A usage error: the problem alone, so that it is not lost above the whole usage text.
 int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "quillpack: %s\n", problem);
-  std::fputs(kUsage, stderr);
+  if (problem) {
+    std::fprintf(stderr, "quillpack: %s\n(quillpack --help lists the commands and options)\n",
+                 problem);
+  } else {
+    std::fputs(kUsage, stderr);
+  }
   return 2;
 }
 
@@ -34,6 +56,39 @@ bool ParsePreset(const char* text, EntryEncoding* encoding) {
   encoding->preset = text[0] - '0';
   encoding->extreme = text[1] == 'e';
   return text[1] == '\0' || (text[1] == 'e' && text[2] == '\0');
+}
+
+// "KEY=VALUE" of --version-info: a key Windows' version lookup can name, any UTF-8 value. Answers
+// the problem, or an empty text.
+std::string AddVersionText(const char* text, VersionChanges* version) {
+  const char* eq = std::strchr(text, '=');
+  if (!eq || eq == text)
+    return "--version-info takes KEY=VALUE, such as CompanyName=\"My Company\"";
+  const std::string key(text, eq);
+  for (char c : key) {
+    if (c <= ' ' || c > '~' || c == '\\') {
+      return "--version-info: \"" + key + "\" is not a key: printable ASCII without blanks";
+    }
+  }
+  std::u16string value;
+  if (!Utf8ToUtf16(eq + 1, &value)) return "--version-info: the text of " + key + " is not UTF-8";
+  const std::string_view standard = StandardVersionKeyFor(key);
+  if (!standard.empty()) {
+    return "--version-info: " + key + " is spelt " + std::string(standard) +
+           " (Windows looks the texts up by their exact names)";
+  }
+  version->strings.emplace_back(key, eq + 1);
+  return {};
+}
+
+int PrintVersion() {
+  std::printf("quillpack %s\n", QUILL_VERSION);
+  std::printf("x86 stub: %zu bytes, liblzma from Debian's xz-utils %s\n", kEmbeddedStubX86Size,
+              kEmbeddedStubX86Lzma);
+  std::printf("x64 stub: %zu bytes, liblzma from Debian's xz-utils %s\n", kEmbeddedStubX64Size,
+              kEmbeddedStubX64Lzma);
+  std::printf("compression: liblzma %s\n", lzma_version_string());
+  return 0;
 }
 
 int Build(int argc, char** argv) {
@@ -71,6 +126,38 @@ int Build(int argc, char** argv) {
       }
     } else if (a == "--allow-non-ascii") {
       options.names.allowNonAscii = true;
+    } else if (a == "--no-setup") {
+      options.noSetup = true;
+    } else if (a == "--icon") {
+      const char* v = value();
+      if (!v || !*v) return Usage("--icon needs an .ico file");
+      options.iconPath = v;
+    } else if (a == "--version-info") {
+      const char* v = value();
+      const std::string problem = AddVersionText(v ? v : "", &options.publisher.version);
+      if (!problem.empty()) return Usage(problem.c_str());
+    } else if (a == "--file-version" || a == "--product-version") {
+      const char* v = value();
+      VersionNumber number;
+      if (!v || !ParseVersionNumber(v, &number)) {
+        return Usage((a + " takes a version A.B.C.D of up to four numbers from 0 to 65535 (" +
+                      (v ? "not \"" + std::string(v) + "\"" : std::string("none given")) + ")")
+                         .c_str());
+      }
+      (a == "--file-version" ? options.publisher.version.fileVersion
+                             : options.publisher.version.productVersion) = number;
+    } else if (a == "--execution-level") {
+      const char* v = value();
+      ExecutionLevel level;
+      if (!v || !ParseExecutionLevel(v, &level)) {
+        return Usage("--execution-level takes requireAdministrator, highestAvailable or asInvoker");
+      }
+      options.publisher.level = level;
+    } else if (a == "--language") {
+      const char* v = value();
+      if (!v || !ParseFaces(v, &options.publisher.faces)) {
+        return Usage("--language takes zh-CN, en-US or both");
+      }
     } else if (a == "-q") {
       options.quiet = true;
     } else if (a == "--") {
@@ -109,21 +196,43 @@ int Extract(int argc, char** argv) {
   if (installer.empty()) return Usage("extract needs an installer");
   return RunExtract(installer, directory, names, quiet);
 }
-}  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   if (argc < 2) return Usage(nullptr);
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (command == "--version") return PrintVersion();
   if (command == "build") return Build(argc - 2, argv + 2);
   if (command == "extract") return Extract(argc - 2, argv + 2);
-  if (command == "list" && argc == 3) return RunList(argv[2]);
-  if (command == "verify" && argc == 3) return RunVerify(argv[2], false);
-  if (command == "verify" && argc == 4 && std::strcmp(argv[2], "-q") == 0) {
-    return RunVerify(argv[3], true);
+  if (command == "list") {
+    if (argc != 3 || argv[2][0] == '-') return Usage("list takes one installer");
+    return RunList(argv[2]);
+  }
+  if (command == "verify") {
+    const int quiet = argc == 4 && std::strcmp(argv[2], "-q") == 0;
+    if (argc != 3 + quiet || argv[2 + quiet][0] == '-') return Usage("verify takes one installer");
+    return RunVerify(argv[2 + quiet], quiet);
   }
   return Usage(("cannot understand the command " + command).c_str());
 }
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands a program its arguments in UTF-16; quillpack works in UTF-8 throughout (file
+// names, version texts), whatever the system's ANSI code page.
+int wmain(int argc, wchar_t** wide) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    args.push_back(Utf16ToUtf8(std::u16string(wide[i], wide[i] + std::wcslen(wide[i]))));
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

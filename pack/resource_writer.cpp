@@ -308,7 +308,9 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
     const OutputResource& r = resources[i];
     if (!output.PadTo(rawStart + dataOffsets[i])) return failed();
     const std::uint64_t before = output.position;
-    if (r.payload < 0) {
+    if (r.bytes) {
+      if (r.bytes->size() != r.size || !output.Write(r.bytes->data(), r.size)) return failed();
+    } else if (r.payload < 0) {
       if (r.stubOffset > stub.size() || r.size > stub.size() - r.stubOffset) {
         *error = "a stub resource lies outside the stub";
         return false;

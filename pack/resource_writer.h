@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,9 +20,23 @@ struct OutputResource {
   std::uint16_t language = 0;
   std::uint32_t codePage = 0;
   std::uint32_t size = 0;
-  std::uint64_t stubOffset = 0;  // where the bytes are in the stub, when payload < 0
+  std::uint64_t stubOffset = 0;  // where the bytes are in the stub, when payload < 0 and no bytes
   std::int64_t payload = -1;     // otherwise the caller's index, handed to the PayloadWriter
+  // Bytes of its own, for a stub resource that the publisher's options replaced.
+  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
 };
+
+// A resource that carries its own bytes.
+inline OutputResource OwnResource(ResourceKey type, ResourceKey name, std::uint16_t language,
+                                  std::vector<std::uint8_t> bytes) {
+  OutputResource r;
+  r.type = std::move(type);
+  r.name = std::move(name);
+  r.language = language;
+  r.size = static_cast<std::uint32_t>(bytes.size());
+  r.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+  return r;
+}
 
 // A resource of the stub, carried over unchanged into the output.
 inline OutputResource KeptResource(const ResourceItem& item) {
@@ -70,8 +85,7 @@ constexpr std::uint64_t InstallerSizeLimit(PeArch arch) {
 // anything is written.
 bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& stubImage,
                          std::vector<OutputResource> resources, const PayloadWriter& payload,
-                         std::FILE* out, std::string* error,
-                         std::uint64_t sizeLimit = 0);
+                         std::FILE* out, std::string* error, std::uint64_t sizeLimit = 0);
 
 // The raw-data alignment of the resource section in the file: a page, so that Wine can map the
 // image instead of copying it.

@@ -62,7 +62,12 @@ for arch in $QUILL_RUN_ARCHS; do
   launcher=$demo/quilldemo.exe
   mkdir -p "$demo"
   package=$(quill_build_dir "$arch")/samples/demo-package
-  build/host/quillpack build -q --arch "$arch" -o "$launcher" "$package"
+  # As a publisher builds it: its own icon and version information, Chinese and English texts.
+  python3 samples/make_demo_icon.py "$demo/quilldemo.ico"
+  build/host/quillpack build -q --arch "$arch" -o "$launcher" --icon "$demo/quilldemo.ico" \
+    --version-info CompanyName="Quill samples" --version-info FileDescription="Quill demo setup" \
+    --version-info ProductName="Quill demo" --file-version 1.0.0.0 --product-version 1.0 \
+    --language both "$package"
   echo
   echo "######## The $arch launcher"
   echo "Each run: the launcher unpacks its payload into %TEMP%\\quill_temp, starts SETUP.EXE there"

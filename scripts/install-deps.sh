@@ -78,9 +78,12 @@ if ((${#missing[@]})); then
   fi
 fi
 
-# The Chinese texts need a GBK code page under Wine: zh_CN.UTF-8 gives code page 936.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-  as_root sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-  as_root locale-gen >/dev/null
-fi
+# The Chinese texts need a GBK code page under Wine: zh_CN.UTF-8 gives code page 936. The
+# launcher's English face is tested under en_US.UTF-8.
+for wanted in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$wanted.utf8"; then
+    as_root sed -i "s/^# *$wanted.UTF-8 UTF-8/$wanted.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
+  fi
+done

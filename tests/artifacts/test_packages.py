@@ -21,7 +21,7 @@ def package(arch, tmp_path_factory):
         (work / "src" / rel).write_bytes(content)
     exe = work / "setup.exe"
     built = quillpack("build", "--arch", arch, "-o", exe, work / "src")
-    assert f"({arch} launcher)" in built.stderr
+    assert f"({arch} launcher, " in built.stderr
     return exe
 
 
@@ -59,11 +59,12 @@ def test_signed_installer_verifies_and_reads(arch, package, tmp_path):
 def test_stub_option_takes_either_kind_and_says_which(arch, stub, tmp_path):
     (tmp_path / "a.txt").write_bytes(b"a")
     other = "x64" if arch == "x86" else "x86"
-    r = quillpack("build", "-o", tmp_path / "o.exe", "--stub", stub, tmp_path / "a.txt")
+    r = quillpack("build", "--no-setup", "-o", tmp_path / "o.exe", "--stub", stub,
+                  tmp_path / "a.txt")
     assert ("32-bit (x86, PE32)" if arch == "x86" else "64-bit (x64, PE32+)") in r.stderr
     assert quillpack("list", tmp_path / "o.exe").stdout.splitlines()[-1].startswith(
         f"1 entries, {arch} launcher")
-    r = quillpack("build", "-o", tmp_path / "p.exe", "--arch", other, "--stub", stub,
-                  tmp_path / "a.txt", check=False)
+    r = quillpack("build", "--no-setup", "-o", tmp_path / "p.exe", "--arch", other, "--stub",
+                  stub, tmp_path / "a.txt", check=False)
     assert r.returncode == 1 and f"not the {other} launcher" in r.stderr
     assert not (tmp_path / "p.exe").exists()

@@ -36,6 +36,10 @@ MSG_CANNOT_WRITE = "无法写入文件 %s".encode("gbk")
 MSG_OUT_OF_MEMORY = "内存不足！".encode("gbk")
 MSG_CORRUPT = "解压缩包出错，请重新下载安装包。".encode("gbk")
 
+# A locale whose user interface language is English (scripts/install-deps.sh generates it), for
+# the launcher's English face; Harness.run(locale=...) runs a program under it.
+ENGLISH = "en_US.UTF-8"
+
 
 def pytest_configure(config):
     if not os.environ.get("QUILL_WINE_ENV"):
@@ -112,7 +116,8 @@ class Harness:
 
     def packed(self, files, *options: str, name="setup.exe") -> pathlib.Path:
         """Builds an installer with quillpack from `files`: a directory, or a dict of relative
-        path ("/" between components) -> file content."""
+        path ("/" between components) -> file content. Most test packages have no setup program
+        and are built with --no-setup."""
         work = self._fresh("pack")
         if isinstance(files, dict):
             source = work / "source"
@@ -122,8 +127,8 @@ class Harness:
         else:
             source = files
         out = work / name
-        subprocess.run([str(QUILLPACK), "build", "-q", "--arch", ARCH, "-o", str(out), *options,
-                        str(source)], check=True)
+        subprocess.run([str(QUILLPACK), "build", "-q", "--no-setup", "--arch", ARCH, "-o", str(out),
+                        *options, str(source)], check=True)
         return out
 
     def hold_window(self, cls: str, minimized=False, busy=False) -> "WindowHolder":
@@ -135,9 +140,11 @@ class Harness:
 
     def run(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
             press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None,
-            desktop: str | None = None) -> Run:
+            desktop: str | None = None, locale: str | None = None) -> Run:
         """Starts `exe` through qdriver and waits for it (every wait has a time-out). `desktop`
-        ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window captions."""
+        ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window captions.
+        `locale` replaces LC_ALL for it: Wine takes the user's language and the ANSI code page
+        from the Unix locale of each program it starts."""
         work = self._fresh("run")
         lines = [f"exe={winpath(exe)}"]
         if cmdline is not None:
@@ -161,7 +168,8 @@ class Harness:
         prefix = ["wine", "explorer", f"/desktop={desktop}"] if desktop else ["wine"]
         subprocess.run([*prefix, str(QDRIVER), winpath(request), winpath(result)],
                        timeout=timeout_ms / 1000 + 60, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=None if locale is None else {**os.environ, "LC_ALL": locale})
         messages, status, code = [], "missing", None
         for line in result.read_text(encoding="latin-1").splitlines():
             parts = line.split()

@@ -89,12 +89,15 @@ TEST_P(ResourceWriter, KeepsTheStubsResourcesAndAddsSortedEntries) {
   const std::vector<std::uint8_t> out = Build(stub_, entries);
   const PeImage before = Parse(stub_), after = Parse(out);
 
+  // Keyed by language too: the string table and the dialog are there in two.
+  auto keyOf = [](const ResourceItem& i) {
+    return KeyText(i.type) + "/" + KeyText(i.name) + "/" + std::to_string(i.language);
+  };
   std::map<std::string, std::string> kept;
-  for (const ResourceItem& i : before.resources)
-    kept[KeyText(i.type) + "/" + KeyText(i.name)] = Bytes(stub_, i);
+  for (const ResourceItem& i : before.resources) kept[keyOf(i)] = Bytes(stub_, i);
   std::vector<std::u16string> order;
   for (const ResourceItem& i : after.resources) {
-    const std::string key = KeyText(i.type) + "/" + KeyText(i.name);
+    const std::string key = keyOf(i);
     if (i.type.isName && i.type.name == u"FILE") {
       order.push_back(i.name.name);
       EXPECT_EQ(Bytes(out, i), entries.at(i.name.name));

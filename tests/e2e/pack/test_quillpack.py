@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import ARCH, BUILD_WIN, QUILLPACK, STUB, files_under, winpath
+from conftest import ARCH, BUILD_WIN, QUILLPACK, ROOT, STUB, files_under, winpath
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[3] / "bench"))
 import make_corpus  # noqa: E402
@@ -73,10 +73,16 @@ def test_builds_are_identical_whatever_the_jobs_and_file_order(harness, tmp_path
 def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
     source = tmp_path / "src"
     make_corpus.make(source, files=12, mib=1, seed=5)
-    host = harness.packed(source)
+    icon = tmp_path / "app.ico"
+    subprocess.run(["python3", str(ROOT / "samples" / "make_demo_icon.py"), str(icon)], check=True)
+    # The publisher's options too, with a text outside the ANSI code page's ASCII part.
+    options = ["--version-info", "CompanyName=Acme \u516c\u53f8 \u00a9", "--file-version", "2.1",
+               "--execution-level", "asInvoker", "--language", "en-US", "--icon"]
+    host = harness.packed(source, *options, str(icon))
     made = tmp_path / "win.exe"
-    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--arch", ARCH, "-o",
-                    winpath(made), winpath(source)], check=True, timeout=300, capture_output=True)
+    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--no-setup", "--arch",
+                    ARCH, "-o", winpath(made), *options, winpath(icon), winpath(source)],
+                   check=True, timeout=300, capture_output=True)
     assert made.read_bytes() == host.read_bytes()
     listed = subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
                             check=True, timeout=120, capture_output=True, text=True).stdout
@@ -127,7 +133,7 @@ def test_signed_stub_loses_its_signature_with_a_warning(harness, tmp_path):
     source = tmp_path / "src"
     source.mkdir()
     (source / "a.txt").write_bytes(b"a")
-    r = quillpack("build", "-o", out, "--stub", stub, source)
+    r = quillpack("build", "--no-setup", "-o", out, "--stub", stub, source)
     assert r.returncode == 0 and "signature" in r.stderr
     check = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
                            capture_output=True, text=True)
@@ -170,7 +176,7 @@ def test_non_ascii_names_are_packed_when_allowed(harness, tmp_path):
     source.mkdir()
     (source / "\u0434\u0430\u043d\u043d\u044b\u0435.txt").write_bytes(b"cyrillic")
     exe = tmp_path / "o.exe"
-    quillpack("build", "-q", "--arch", ARCH, "--allow-non-ascii", "-o", exe, source)
+    quillpack("build", "-q", "--no-setup", "--arch", ARCH, "--allow-non-ascii", "-o", exe, source)
     # Code page 936 holds Cyrillic: the launcher under Wine names the file right.
     assert unpacked(harness, exe) == {"\u0414\u0410\u041d\u041d\u042b\u0415.TXT": b"cyrillic"}
     out = tmp_path / "x"

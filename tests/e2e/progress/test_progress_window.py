@@ -15,8 +15,8 @@ import time
 
 import pytest
 
-from conftest import (BUILD_WIN, MSG_CORRUPT, MSG_STARTING, MSG_UNPACKING, Harness, encode_file,
-                      entry_header, winpath)
+from conftest import (BUILD_WIN, ENGLISH, MSG_CORRUPT, MSG_STARTING, MSG_UNPACKING, Harness,
+                      encode_file, entry_header, winpath)
 import screen
 
 DESKTOP = "quillprogress,1024x768"
@@ -65,9 +65,9 @@ def read_trace(path: pathlib.Path):
     return statuses, progress
 
 
-def watch(harness: Harness, entries: dict, args=b"", setup_lines=()) -> WatchedRun:
-    """Runs a traced launcher carrying `entries` on the virtual desktop and takes a screenshot and
-    a window dump at every status line."""
+def watch(harness: Harness, entries: dict, args=b"", setup_lines=(), locale=None) -> WatchedRun:
+    """Runs a traced launcher carrying `entries` on the virtual desktop (under `locale`, if given)
+    and takes a screenshot and a window dump at every status line."""
     exe = harness.launcher(entries, traced=True)
     work = harness._fresh("watch")
     gate, trace = work / "gate", work / "trace.txt"
@@ -82,7 +82,7 @@ def watch(harness: Harness, entries: dict, args=b"", setup_lines=()) -> WatchedR
 
     def launch():
         outcome["run"] = harness.run(exe, args, temp=harness.temp_dir(), env=env, desktop=DESKTOP,
-                                     timeout_ms=90000)
+                                     timeout_ms=90000, locale=locale)
 
     runner = threading.Thread(target=launch)
     runner.start()
@@ -250,6 +250,31 @@ def test_screenshot_for_the_readme(watched, pytestconfig):
     out = pathlib.Path(snap.shot.path).with_name("progress-dialog.png")
     screen.to_png(snap.shot, out, crop=(left - 16, top - 16, right + 16, bottom + 16))
     assert out.stat().st_size > 0
+
+
+@pytest.fixture(scope="module")
+def watched_english(tmp_path_factory):
+    return watch(Harness(tmp_path_factory.mktemp("english")), payload(),
+                 setup_lines=("window=QuillTestSetup", "idle=1", "watch_ms=10000"), locale=ENGLISH)
+
+
+def test_english_face_where_the_users_language_is_not_chinese(watched_english):
+    run = watched_english.run
+    assert run.status == "exit" and run.exit_code == 0 and run.messages == []
+    statuses = [s.status for s in watched_english.snapshots]
+    assert statuses == [b"Unpacking A.BIN", b"Unpacking B.BIN", b"Unpacking SETUP.EXE",
+                        b"Starting the setup program..."]
+    widths = []
+    for snap in watched_english.snapshots:
+        assert snap.dialog()["text"] == b"Unpacking..."
+        assert snap.control(1001)["text"] == snap.status
+        # Every status line fits on its one line: its ink ends before the control does.
+        left, top, right, bottom = snap.control(1001)["client"]
+        ink = ink_columns(snap.shot, (left, top, right, bottom))
+        assert ink and ink[-1] < right - 2, snap.status
+        widths.append(ink[-1] - ink[0])
+    # The longest line was drawn whole, not wrapped onto a second line the control cannot show.
+    assert widths[3] > widths[0] * len(statuses[3]) / len(statuses[0]) * 0.8
 
 
 def test_silent_mode_shows_no_window_at_all(harness):
