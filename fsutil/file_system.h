@@ -21,9 +21,10 @@ void DeleteTree(const char* path, int recursive);
 // to files and to directories so; Wine 8 marks links to directories only.
 bool IsReparsePoint(const char* path);
 
-// Whether a directory in `path` past its first `baseLength` characters is a reparse point, so that
-// writing or deleting at `path` could land somewhere else. The last component is not looked at.
-bool LinkOnTheWay(const char* path, std::size_t baseLength);
+// Whether a directory named in the last `tailLength` characters of `path` (an entry's name at the
+// end of its target) is a reparse point, so that writing or deleting at `path` could land
+// somewhere else. The last component itself is not looked at.
+bool LinkOnTheWay(const char* path, std::size_t tailLength);
 
 // Judges the directory `path` as the launcher's work directory (see JudgeWorkDir), with the
 // launcher's own token for who "self" is.

@@ -113,12 +113,15 @@ bool IsReparsePoint(const char* path) {
   return (FileExists(path) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool LinkOnTheWay(const char* path, std::size_t baseLength) {
+bool LinkOnTheWay(const char* path, std::size_t tailLength) {
   char work[kBufferSize] = {};
   if (!CopyBounded(work, path)) return true;  // not a path this launcher makes: trust nothing
+  const std::size_t length = std::strlen(work);
+  if (tailLength > length) return true;
+  const std::size_t tail = length - tailLength;
   bool link = false;
-  ForEachParentCut(work, std::strlen(work), [&](std::size_t cut) {
-    if (cut <= baseLength || link) return;
+  ForEachParentCut(work, length, [&](std::size_t cut) {
+    if (cut < tail || link) return;
     const char separator = work[cut];
     work[cut] = '\0';
     link = IsReparsePoint(work);

@@ -63,8 +63,7 @@ BOOL CALLBACK DeleteUnpackedEntry(HMODULE, LPCSTR, LPSTR name, LONG_PTR) {
   // A name that leads outside the work directory was never unpacked; nothing is deleted for it.
   if (!IsContainedEntryName(name)) return TRUE;
   // Nor through a directory that is a link: the file there is not the one unpacked.
-  if (MakeWorkPath(name, sizeof path, path) &&
-      !LinkOnTheWay(path, static_cast<std::size_t>(lstrlenA(path) - lstrlenA(name) - 1))) {
+  if (MakeWorkPath(name, sizeof path, path) && !LinkOnTheWay(path, lstrlenA(name))) {
     DeleteFileA(path);
   }
   ForEachEntryDirectory(name, [&path](std::string_view directory) {

@@ -77,23 +77,22 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   // file cannot be created, instead of landing under a cut name or anywhere else. So does one in
   // a work directory that is not the launcher's.
   char target[kShortPathBufferSize] = {};
-  std::size_t base = 0;  // where the entry's own part of the target begins
   if (!IsContainedEntryName(name)) {
     // stays empty
   } else if (g_state.unpackMode) {
     if (!CopyBounded(target, name)) target[0] = '\0';
-  } else if (EnsureWorkDirectory() && MakeWorkPath(name, sizeof target, target)) {
-    base = static_cast<std::size_t>(lstrlenA(target) - lstrlenA(name));
-    CreateParentDirectories(target);
+  } else if (EnsureWorkDirectory()) {
+    MakeWorkPath(name, sizeof target, target);  // empty when it does not fit
   }
 
   if (g_state.unpackName[0] && lstrcmpiA(g_state.unpackName, name) != 0) return TRUE;
   if (g_state.unpackName[0]) g_state.unpackNameFound = 1;
-  // Unpack mode creates the directories of the entries it writes, below the current directory.
-  if (g_state.unpackMode && target[0]) CreateParentDirectories(target);
+  // The directories the entry's name holds, in the work directory or, in unpack mode, below the
+  // current directory (only those of the entries it writes).
+  if (target[0]) CreateParentDirectories(target);
   // Nothing is written through a link: not at the target, not in a directory on the way to it
   // (the work directory itself was judged when it was chosen).
-  if (target[0] && (IsReparsePoint(target) || LinkOnTheWay(target, base ? base - 1 : 0))) {
+  if (target[0] && (IsReparsePoint(target) || LinkOnTheWay(target, lstrlenA(name)))) {
     target[0] = '\0';
   }
 
