@@ -27,7 +27,7 @@ import sys
 import tempfile
 import time
 
-from wine_arch import BUILDS, ROOT, wine_arch, winpath
+from wine_arch import BUILDS, ROOT, WINE, wine_arch, winpath
 
 HOST = ROOT / "build" / "host"
 
@@ -62,7 +62,7 @@ def try_count(win: pathlib.Path, work: pathlib.Path, entry: pathlib.Path, count:
     request.write_text(f"exe={winpath(exe)}\nargs={b'-u -ms'.hex()}\ncwd={winpath(out)}\n"
                        f"temp={winpath(work)}\ntimeout_ms=900000\n", encoding="latin-1")
     started = time.monotonic()
-    subprocess.run(["wine", str(win / "tests" / "qdriver.exe"), winpath(request),
+    subprocess.run([WINE, str(win / "tests" / "qdriver.exe"), winpath(request),
                     winpath(result)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=1000)
     seconds = time.monotonic() - started

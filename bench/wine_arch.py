@@ -5,6 +5,9 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 BUILDS = {"x86": ROOT / "build" / "win32", "x64": ROOT / "build" / "win64"}
+# The loader of the environment's architecture (scripts/wine-env.sh); plain `wine` is the 32-bit
+# one wherever 32-bit Wine is installed.
+WINE = os.environ.get("QUILL_WINE", "wine")
 
 
 def winpath(path) -> str:

@@ -29,7 +29,7 @@ timeout_ms=60000
 REQ
   echo
   echo "== quilldemo.exe $args"
-  scripts/wine-env.sh --arch "$arch" wine "$(quill_build_dir "$arch")/tests/qdriver.exe" \
+  scripts/wine-run.sh --arch "$arch" "$(quill_build_dir "$arch")/tests/qdriver.exe" \
     "$(winpath "$dir/request.txt")" "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
   local outcome
   outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" || echo "no result")

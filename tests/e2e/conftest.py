@@ -19,6 +19,9 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_HOST = pathlib.Path(os.environ.get("QUILL_BUILD_HOST", ROOT / "build" / "host"))
 ARCH = os.environ.get("QUILL_ARCH", "x86")
+# The loader of ARCH's programs (scripts/wine-env.sh): plain `wine` is the 32-bit one wherever
+# 32-bit Wine is installed.
+WINE = os.environ.get("QUILL_WINE", "wine")
 BUILD_WIN = ROOT / "build" / ("win32" if ARCH == "x86" else "win64")
 QENCODE = BUILD_HOST / "qencode"
 QUILLPACK = BUILD_HOST / "quillpack"
@@ -165,7 +168,7 @@ class Harness:
             lines.append(f"env={k}={v}")
         request, result = work / "request.txt", work / "result.txt"
         request.write_text("\n".join(lines) + "\n", encoding="latin-1")
-        prefix = ["wine", "explorer", f"/desktop={desktop}"] if desktop else ["wine"]
+        prefix = [WINE, "explorer", f"/desktop={desktop}"] if desktop else [WINE]
         subprocess.run([*prefix, str(QDRIVER), winpath(request), winpath(result)],
                        timeout=timeout_ms / 1000 + 60, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -196,7 +199,7 @@ class WindowHolder:
         self.process = None
 
     def __enter__(self):
-        self.process = subprocess.Popen(["wine", *self.args], stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen([WINE, *self.args], stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             self.wait_for(lambda s: True, timeout=30)

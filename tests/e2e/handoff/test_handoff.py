@@ -11,7 +11,7 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_WIN, MSG_CORRUPT, encode_file, entry_header, winpath
+from conftest import BUILD_WIN, MSG_CORRUPT, WINE, encode_file, entry_header, winpath
 
 QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 README = b"read me\r\n" * 100
@@ -125,7 +125,7 @@ def test_a_module_path_of_260_characters_or_more_still_finds_wares(harness):
     prefix_temp = sorted(pathlib.Path(os.environ["WINEPREFIX"], "drive_c", "users").glob("*/Temp"))
     for temp in prefix_temp:
         shutil.rmtree(temp / "quill_temp", ignore_errors=True)
-    done = subprocess.run(["wine", str(exe), "-ms"], env={**os.environ, **setup.env}, timeout=120,
+    done = subprocess.run([WINE, str(exe), "-ms"], env={**os.environ, **setup.env}, timeout=120,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     assert done.returncode == 6
     work = setup.one("cwd") + b"\\"

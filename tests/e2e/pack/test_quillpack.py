@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import ARCH, BUILD_WIN, QUILLPACK, ROOT, STUB, files_under, winpath
+from conftest import ARCH, BUILD_WIN, QUILLPACK, ROOT, STUB, WINE, files_under, winpath
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[3] / "bench"))
 import make_corpus  # noqa: E402
@@ -80,11 +80,11 @@ def test_windows_build_of_quillpack_makes_the_same_installer(harness, tmp_path):
                "--execution-level", "asInvoker", "--language", "en-US", "--icon"]
     host = harness.packed(source, *options, str(icon))
     made = tmp_path / "win.exe"
-    subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--no-setup", "--arch",
+    subprocess.run([WINE, str(BUILD_WIN / "quillpack.exe"), "build", "-q", "--no-setup", "--arch",
                     ARCH, "-o", winpath(made), *options, winpath(icon), winpath(source)],
                    check=True, timeout=300, capture_output=True)
     assert made.read_bytes() == host.read_bytes()
-    listed = subprocess.run(["wine", str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
+    listed = subprocess.run([WINE, str(BUILD_WIN / "quillpack.exe"), "list", winpath(made)],
                             check=True, timeout=120, capture_output=True, text=True).stdout
     assert listed.replace("\r\n", "\n") == quillpack("list", host).stdout
 

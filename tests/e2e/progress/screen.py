@@ -4,7 +4,7 @@ import os
 import pathlib
 import subprocess
 
-from conftest import BUILD_WIN
+from conftest import BUILD_WIN, WINE
 
 QINSPECT = BUILD_WIN / "tests" / "qinspect.exe"
 
@@ -67,7 +67,7 @@ def parse_fields(words):
 
 def inspect(desktop: str, exe_name: str) -> dict:
     """Windows of the processes running `exe_name`, seen from the Wine desktop `desktop`."""
-    out = subprocess.run(["wine", "explorer", f"/desktop={desktop}", str(QINSPECT), exe_name],
+    out = subprocess.run([WINE, "explorer", f"/desktop={desktop}", str(QINSPECT), exe_name],
                          check=True, timeout=60, capture_output=True).stdout.decode("latin-1")
     result = {"windows": [], "colours": {}}
     for line in out.splitlines():
@@ -90,7 +90,7 @@ def inspect(desktop: str, exe_name: str) -> dict:
 def font_for(face: bytes, points: int, text: bytes):
     """The face a dialog font `face` of `points` gets, and how many characters of `text` it has
     no glyph for."""
-    out = subprocess.run(["wine", str(QINSPECT), "--font", face.hex(), str(points), text.hex()],
+    out = subprocess.run([WINE, str(QINSPECT), "--font", face.hex(), str(points), text.hex()],
                          check=True, timeout=60, capture_output=True).stdout.decode("latin-1")
     words = out.split()
     assert words[0] == "font", out
@@ -99,7 +99,7 @@ def font_for(face: bytes, points: int, text: bytes):
 
 def close(desktop: str, exe_name: str, cls: str) -> int:
     """Does to the windows of class `cls` what their close box does; answers how many."""
-    out = subprocess.run(["wine", "explorer", f"/desktop={desktop}", str(QINSPECT), "--close",
+    out = subprocess.run([WINE, "explorer", f"/desktop={desktop}", str(QINSPECT), "--close",
                           exe_name, cls], check=True, timeout=60,
                          capture_output=True).stdout.decode("latin-1")
     return int(out.split()[-1])
