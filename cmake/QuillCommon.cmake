@@ -28,32 +28,7 @@ if(WIN32)
   add_compile_options(-Os -ffunction-sections)
   add_link_options(-static)
 
-  # liblzma for Windows from Debian's xz-utils source: the launcher's decoder-only build
-  # (quill_lzma) and, for quillpack.exe, a second one with the encoders (quill_lzma_full).
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-windows.sh ${CMAKE_SOURCE_DIR}/cmake/xz-utils.sha256)
-  function(quill_build_liblzma target dir mode)
-    set(prefix ${CMAKE_BINARY_DIR}/${dir})
-    execute_process(
-      COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma-windows.sh ${QUILL_MINGW_PREFIX}
-              ${CMAKE_BINARY_DIR}/${dir}-src ${prefix} ${mode}
-      RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "building liblzma (${mode}) for ${QUILL_MINGW_PREFIX} failed")
-    endif()
-    add_library(${target} STATIC IMPORTED GLOBAL)
-    set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${prefix}/lib/liblzma.a)
-    target_include_directories(${target} INTERFACE ${prefix}/include)
-    target_compile_definitions(${target} INTERFACE LZMA_API_STATIC)
-  endfunction()
-  quill_build_liblzma(quill_lzma liblzma launcher)
-  set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
-  quill_build_liblzma(quill_lzma_full liblzma-full full)
 else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
-  add_library(quill_lzma INTERFACE)
-  target_link_libraries(quill_lzma INTERFACE PkgConfig::LZMA)
   if(QUILL_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
@@ -62,4 +37,42 @@ else()
     # Coverage for libFuzzer in every object; only the fuzz targets link its main.
     add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
+endif()
+
+# liblzma from Debian's xz-utils source, the one revision every build uses (cmake/xz-utils.sha256),
+# so that quillpack encodes the same bytes on Linux and Windows and the tests and fuzzers exercise
+# the decoder the launcher carries. quill_lzma is what quill_core links: on Windows the launcher's
+# decoder-only build, on the host the full one. quill_lzma_full (with the encoder) is quillpack's.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_SOURCE_DIR}/scripts/build-liblzma.sh ${CMAKE_SOURCE_DIR}/scripts/fetch-xz-source.sh
+             ${CMAKE_SOURCE_DIR}/cmake/xz-utils.sha256)
+function(quill_build_liblzma target dir mode)
+  set(prefix ${CMAKE_BINARY_DIR}/${dir})
+  if(WIN32)
+    set(triple ${QUILL_MINGW_PREFIX})
+  else()
+    set(triple native)
+  endif()
+  execute_process(
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/build-liblzma.sh ${CMAKE_C_COMPILER} ${triple}
+            ${CMAKE_BINARY_DIR}/${dir}-src ${prefix} ${mode}
+    RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "building liblzma (${mode}) for ${triple} failed")
+  endif()
+  add_library(${target} STATIC IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${prefix}/lib/liblzma.a)
+  target_include_directories(${target} INTERFACE ${prefix}/include)
+  target_compile_definitions(${target} INTERFACE LZMA_API_STATIC)
+  file(READ ${prefix}/xz-utils-revision revision)
+  string(STRIP "${revision}" revision)
+  set_target_properties(${target} PROPERTIES QUILL_XZ_REVISION "${revision}")
+endfunction()
+if(WIN32)
+  quill_build_liblzma(quill_lzma liblzma launcher)
+  set(QUILL_LZMA_PREFIX ${CMAKE_BINARY_DIR}/liblzma)
+  quill_build_liblzma(quill_lzma_full liblzma-full full)
+else()
+  quill_build_liblzma(quill_lzma_full liblzma-full full)
+  add_library(quill_lzma ALIAS quill_lzma_full)
 endif()

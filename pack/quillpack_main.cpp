@@ -87,7 +87,8 @@ int PrintVersion() {
               kEmbeddedStubX86Lzma);
   std::printf("x64 stub: %zu bytes, liblzma from Debian's xz-utils %s\n", kEmbeddedStubX64Size,
               kEmbeddedStubX64Lzma);
-  std::printf("compression: liblzma %s\n", lzma_version_string());
+  std::printf("compression: liblzma %s from Debian's xz-utils %s\n", lzma_version_string(),
+              QUILL_LZMA_REVISION);
   return 0;
 }
 

@@ -4,7 +4,9 @@
 #   install-deps.sh [bench]    (bench: also what `make bench` needs: NSIS, numpy, matplotlib)
 # The i386 architecture and 32-bit Wine are installed only where this machine can run 32-bit code
 # (scripts/arch.sh finds out by running some). A package mirror caught mid-sync is retried, and a
-# failed index does not stop the installation while what is needed still resolves.
+# failed index does not stop the installation while what is needed still resolves. Debian's
+# xz-utils source comes through an apt configuration of its own (scripts/fetch-xz-source.sh): the
+# system's package sources are left as they are.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/arch.sh"
@@ -15,7 +17,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev
-  googletest liblzma-dev xz-utils dpkg-dev
+  googletest xz-utils dpkg-dev debian-archive-keyring
   wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei locales
   python3 python3-pytest osslsigncode openssl
 )
@@ -35,17 +37,6 @@ if ((i386)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
   need_update=1
 fi
-
-# deb-src entries, so that liblzma for Windows can be built from Debian's own xz-utils source.
-if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    as_root sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
-  else
-    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | as_root tee /etc/apt/sources.list.d/quill-src.list >/dev/null
-  fi
-  need_update=1
-fi
-if ! ls /var/lib/apt/lists/*_Sources* >/dev/null 2>&1; then need_update=1; fi
 
 # apt-get update fails as a whole when one index is caught mid-sync ("Mirror sync in progress?")
 # and then keeps none of that suite's lists. Three tries, a pause between them; after that the

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the test levels: host unit tests (sanitizers); each fuzz target briefly; the static checks;
 # the checks of the built Windows artifacts of both architectures (run nowhere, read everywhere);
+# the build scripts' own tests;
 # and under Wine, for each architecture this machine can run, the Win32 unit tests and the
 # end-to-end tests.
-#   run-tests.sh [host|fuzz|static|artifacts|wine|e2e [PYTEST ARGS...]]   (default: all)
+#   run-tests.sh [host|fuzz|static|artifacts|scripts|wine|e2e [PYTEST ARGS...]]   (default: all)
 # ARCH=x86 or ARCH=x64 limits the Wine levels to one architecture.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,6 +33,11 @@ fi
 if level artifacts; then
   echo "== the built Windows artifacts, x86 and x64 (headers, imports, resources, size)"
   /usr/bin/python3 -m pytest tests/artifacts -q -p no:cacheprovider || failed=1
+fi
+
+if level scripts; then
+  echo "== the build scripts (the fetch of liblzma's source, against a local repository)"
+  /usr/bin/python3 -m pytest tests/scripts -q -p no:cacheprovider || failed=1
 fi
 
 ran=() skipped=()

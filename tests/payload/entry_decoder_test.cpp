@@ -281,6 +281,16 @@ void* CappedAlloc(void* opaque, std::size_t count, std::size_t size) {
   return count * size > limit ? nullptr : std::malloc(count * size);
 }
 void CappedFree(void*, void* ptr) { std::free(ptr); }
+
+// An allocator that refuses its `failAt`-th request (counted from 1) and serves all others.
+struct FailingNth {
+  int failAt;
+  int calls;
+};
+void* FailNthAlloc(void* opaque, std::size_t count, std::size_t size) {
+  auto* state = static_cast<FailingNth*>(opaque);
+  return ++state->calls == state->failAt ? nullptr : std::malloc(count * size);
+}
 }  // namespace
 
 TEST(DecodeEntry, NoMemoryForTheDictionaryIsOutOfMemory) {
@@ -295,4 +305,26 @@ TEST(DecodeEntry, NoMemoryForTheDictionaryIsOutOfMemory) {
   limit = 64 << 20;
   EXPECT_EQ(Decode(entry, SIZE_MAX, &capped).outcome, EntryOutcome::kComplete);
   EXPECT_EQ(Decode(refusedSize, SIZE_MAX, &capped).outcome, EntryOutcome::kCorrupt);
+}
+
+// A set-up that fails at any one of its allocations leaves nothing behind that the next entry of
+// the run could trip over (liblzma has had faults on exactly this path, for decoders set up again
+// after a failed allocation); the sanitizers watch for use after free and leaks.
+TEST(DecodeEntry, AGoodEntryDecodesAfterAnAllocationFailedAtAnyPoint) {
+  const Bytes data = RepetitiveBytes(3 * 65536 + 17, 5);
+  const Bytes entry = Entry(data);
+  FailingNth failing = {0, 0};
+  const lzma_allocator refuses = {FailNthAlloc, CappedFree, &failing};
+  int failures = 0;
+  for (failing.failAt = 1;; ++failing.failAt) {
+    failing.calls = 0;
+    const Decoded refused = Decode(entry, SIZE_MAX, &refuses);
+    if (failing.calls < failing.failAt) break;  // every allocation of a whole decode was served
+    ++failures;
+    EXPECT_EQ(refused.outcome, EntryOutcome::kOutOfMemory) << "allocation " << failing.failAt;
+    const Decoded good = Decode(entry);
+    ASSERT_EQ(good.outcome, EntryOutcome::kComplete) << "after allocation " << failing.failAt;
+    EXPECT_EQ(good.file, data) << "after allocation " << failing.failAt;
+  }
+  EXPECT_GE(failures, 2);  // the decoder's state and its dictionary at least
 }
