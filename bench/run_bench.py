@@ -28,7 +28,7 @@ import sys
 import threading
 import time
 
-from wine_arch import BUILDS, ROOT, wine_arch, winpath
+from wine_arch import BUILDS, ROOT, WINE, wine_arch, winpath
 WORK = ROOT / "build" / "bench"
 MIB = 1 << 20
 
@@ -141,7 +141,7 @@ def timed_run(cmd, cwd, sample_memory=False):
     """Runs a Windows program under Wine; answers (seconds, peak anonymous KiB)."""
     peak = [0]
     start = time.perf_counter()
-    p = subprocess.Popen(["wine", *map(str, cmd)], cwd=cwd, stdout=subprocess.DEVNULL,
+    p = subprocess.Popen([WINE, *map(str, cmd)], cwd=cwd, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
     if sample_memory:
         def sample():
@@ -214,6 +214,8 @@ def main():
         no_nsis = None
     WORK.mkdir(parents=True, exist_ok=True)
     build_tool()
+    # The bare loop over the liblzma the launcher carried before (bench/CMakeLists.txt).
+    sh("cmake", "--build", win, "--target", "qbench_decode_baseline", stdout=subprocess.DEVNULL)
     corpus = make_corpus(args.scale)
     # NSIS installers are the same for both architectures; the launcher's are not.
     shared = WORK / f"installers-{args.scale}"
@@ -240,6 +242,8 @@ def main():
             "launcher": ([inst / f"quill-{part}.exe", "-u", "-ms"], out / "launcher"),
             "bare loop": ([win / "bench" / "qbench_decode.exe", winpath(inst / f"quill-{part}.exe")],
                           out / "bare"),
+            "bare loop, 5.4.1 small": ([win / "bench" / "qbench_decode_baseline.exe",
+                                        winpath(inst / f"quill-{part}.exe")], out / "bare"),
         }
         if not no_nsis:
             tools["NSIS solid"] = ([shared / f"nsis-solid-{part}.exe", "/S",
@@ -310,7 +314,7 @@ def machine_description():
                 break
     except OSError:
         pass
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
     mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (1 << 30)
     return f"{cpu}, {os.cpu_count()} cores, {mem:.0f} GiB, {platform.platform()}, {wine}"
 
