@@ -173,13 +173,18 @@ def fresh_with_dirs(d, like):
             (d / sub.relative_to(like)).mkdir(parents=True, exist_ok=True)
 
 
+# The tools that write the package's files below their directory, as unpack mode does.
+WRITERS = ("launcher", "bare loop + files")
+
+
 def run_alternating(tools, runs, tree=None):
-    """tools: name -> (command, cwd to clear). Returns name -> list of seconds. The launcher's
-    directory gets the package's folders first (`tree`), as unpack mode expects."""
+    """tools: name -> (command, cwd to clear). Returns name -> list of seconds. The directory of
+    a tool that writes the package's files gets the package's folders first (`tree`), as unpack
+    mode expects."""
     times = {name: [] for name in tools}
     for round_ in range(runs + 1):  # round 0 is the warm-up
         for name, (cmd, cwd) in tools.items():
-            if name == "launcher" and tree is not None:
+            if name in WRITERS and tree is not None:
                 fresh_with_dirs(cwd, tree)
             else:
                 fresh(cwd)
@@ -242,6 +247,8 @@ def main():
             "launcher": ([inst / f"quill-{part}.exe", "-u", "-ms"], out / "launcher"),
             "bare loop": ([win / "bench" / "qbench_decode.exe", winpath(inst / f"quill-{part}.exe")],
                           out / "bare"),
+            "bare loop + files": ([win / "bench" / "qbench_decode.exe", "--write",
+                                   winpath(inst / f"quill-{part}.exe")], out / "barew"),
             "bare loop, 5.4.1 small": ([win / "bench" / "qbench_decode_baseline.exe",
                                         winpath(inst / f"quill-{part}.exe")], out / "bare"),
         }
