@@ -53,12 +53,30 @@ DecodeStatus EntryDecoder::Read(std::span<std::uint8_t> out, std::size_t* produc
   return DecodeStatus::kOk;
 }
 
+namespace {
+// A stored entry holds exactly the file: what its header says must agree with that.
+EntryOutcome PrepareStored(std::span<const std::uint8_t> entry, EntryDecodePlan* plan) {
+  const EntryHeader& header = plan->header;
+  if (!StreamLengthInRange(header.streamLength, entry.size()) ||
+      header.outputSize != header.streamLength - kAloneHeaderSize) {
+    return EntryOutcome::kCorrupt;
+  }
+  plan->compressed = entry.subspan(kEntryHeaderSize, header.streamLength - kAloneHeaderSize);
+  plan->outputSize = static_cast<std::uint32_t>(header.outputSize);
+  plan->stored = true;
+  return EntryOutcome::kComplete;
+}
+}  // namespace
+
 EntryOutcome PrepareEntry(std::span<const std::uint8_t> entry, EntryDecoder* decoder,
                           EntryDecodePlan* plan, const lzma_allocator* allocator) {
   const std::size_t present = ReadEntryHeader(entry, &plan->header);
   // Without the properties byte there is not even a length to check: a corrupt entry.
   if (present < kStreamLengthFieldSize + 1) return EntryOutcome::kCorrupt;
-  if (plan->header.properties >= kPropertiesLimit) return EntryOutcome::kBadProperties;
+  if (plan->header.properties >= kPropertiesLimit) {
+    return IsStoredHeader(plan->header) ? PrepareStored(entry, plan)
+                                        : EntryOutcome::kBadProperties;
+  }
   if (!StreamLengthInRange(plan->header.streamLength, entry.size())) {
     return EntryOutcome::kCorrupt;
   }

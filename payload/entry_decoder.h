@@ -49,15 +49,17 @@ class EntryDecoder {
 // What became of one entry; each value but kComplete is a failure outcome of extraction.
 enum class EntryOutcome {
   kComplete,       // every byte written (or the end marker came first)
-  kBadProperties,  // properties >= 225: skipped without a message, file left empty
+  kBadProperties,  // properties >= 225 without the stored marker: skipped, file left empty
   kOutOfMemory,    // message 6
-  kCorrupt,        // message 7: bad length, refused setup, refused size, decoding error
+  kCorrupt,        // message 7: bad length, refused setup, refused size, decoding error, a stored
+                   // entry whose sizes disagree
   kWriteFailed,    // message 4
 };
 
 // Runs the whole decode of one entry's bytes (the resource as stored, length field included):
 // header checks in the launcher's order, decoder set-up, the 64 KiB output buffer, and the chunk
-// loop. `write(data, size)` stores a chunk and answers false when it could not write all of it;
+// loop. A stored entry is copied from `entry` itself in chunks of kStoredChunkSize, with no
+// decoder and no buffer. `write(data, size)` stores a chunk and answers false when it could not write all of it;
 // `progress(produced)` is called after each written chunk with the count before that chunk.
 // `*header` receives the header fields that the entry holds (for the progress counters).
 template <typename Write, typename Progress>
@@ -70,7 +72,8 @@ EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* heade
 struct EntryDecodePlan {
   EntryHeader header;
   std::uint32_t outputSize;  // low 32 bits
-  std::span<const std::uint8_t> compressed;
+  std::span<const std::uint8_t> compressed;  // the file itself when stored
+  bool stored;
 };
 EntryOutcome PrepareEntry(std::span<const std::uint8_t> entry, EntryDecoder* decoder,
                           EntryDecodePlan* plan, const lzma_allocator* allocator);
@@ -92,6 +95,16 @@ EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* heade
   const EntryOutcome prepared = PrepareEntry(entry, &decoder, &plan, allocator);
   *header = plan.header;
   if (prepared != EntryOutcome::kComplete) return prepared;
+  if (plan.stored) {
+    for (std::uint32_t produced = 0; produced < plan.outputSize;) {
+      const std::uint32_t left = plan.outputSize - produced;
+      const auto n = static_cast<std::uint32_t>(left < kStoredChunkSize ? left : kStoredChunkSize);
+      if (!write(plan.compressed.data() + produced, n)) return EntryOutcome::kWriteFailed;
+      progress(produced);
+      produced += n;
+    }
+    return EntryOutcome::kComplete;
+  }
   OutputBuffer buffer;
   if (!buffer.data) return EntryOutcome::kOutOfMemory;
   std::uint32_t produced = 0;

@@ -7,6 +7,10 @@
 //        9     8  outputSize      decoded size; only the low 32 bits count, 0xFFFFFFFF is refused
 //       17     *  raw LZMA1 data  (streamLength - 13 bytes); an end marker is allowed
 //
+// A stored entry keeps that layout and carries the file as it is: properties 0xFF, which no LZMA
+// stream can have, together with the dictionarySize "STOR", and outputSize equal to
+// streamLength - 13. Any other header with properties from 225 up stays invalid.
+//
 // All integers are little-endian. This header and its implementation are portable.
 #pragma once
 
@@ -20,6 +24,12 @@ inline constexpr std::size_t kEntryHeaderSize = kStreamLengthFieldSize + kAloneH
 inline constexpr unsigned kPropertiesLimit = 225;  // lc < 9, lp < 5, pb < 5
 inline constexpr std::uint32_t kRefusedOutputSize = 0xFFFFFFFFu;
 inline constexpr std::size_t kOutputChunkSize = 0x10000;  // one decoder request, one file write
+
+// The stored kind's marker, and how much of a stored entry one write copies: enough for the copy
+// to run at the disk's speed, small enough for the gauge to move on a large file.
+inline constexpr std::uint8_t kStoredProperties = 0xFF;
+inline constexpr std::uint32_t kStoredDictionaryMagic = 0x524F5453;  // "STOR" as stored
+inline constexpr std::size_t kStoredChunkSize = 0x100000;
 
 // The shipped package's settings: lc 3, lp 0, pb 2 and an 8 MiB dictionary.
 inline constexpr std::uint8_t kDefaultProperties = 0x5D;
@@ -56,6 +66,11 @@ void WriteLe64(std::uint8_t* p, std::uint64_t value);
 // Reads every header field that `entry` holds; fields beyond its end read as zero. Returns the
 // number of header bytes present (at most kEntryHeaderSize).
 std::size_t ReadEntryHeader(std::span<const std::uint8_t> entry, EntryHeader* header);
+
+// Whether the header marks a stored entry (whose sizes are still to be checked).
+constexpr bool IsStoredHeader(const EntryHeader& header) {
+  return header.properties == kStoredProperties && header.dictionarySize == kStoredDictionaryMagic;
+}
 
 // True when `streamLength` lies within what an entry of `entrySize` bytes can hold.
 constexpr bool StreamLengthInRange(std::uint32_t streamLength, std::size_t entrySize) {

@@ -7,12 +7,15 @@
 // sanitizer reports it checks the outcome:
 //   - exactly the outcome that an independent reading of the header expects, and kOutOfMemory
 //     exactly when the allocator refused something;
-//   - never more than outputSize bytes written in all, never more than 64 KiB in one chunk;
+//   - never more than outputSize bytes written in all, never more than 64 KiB in one chunk (1 MiB
+//     for a stored entry);
 //   - each progress call names the bytes written before its chunk, and the percentage the
 //     launcher shows from it never decreases and never exceeds 100;
 //   - the bytes written equal what liblzma's own LZMA-alone decoder makes of the same 13-byte
 //     header and data: all of them when the entry is complete (up to the end marker if it came
-//     first), a prefix of them when decoding failed or the sink refused.
+//     first), a prefix of them when decoding failed or the sink refused;
+//   - a stored entry writes exactly its data (a prefix of it when the sink refused), and no
+//     allocation is made for it.
 #include <lzma.h>
 
 #include <cstddef>
@@ -126,15 +129,26 @@ AloneResult DecodeAlone(std::span<const std::uint8_t> entry, std::uint32_t strea
   return result;
 }
 
+// Whether the header carries the stored marker: properties 0xFF and the dictionary "STOR".
+bool StoredMarker(std::span<const std::uint8_t> entry) {
+  return entry.size() >= 9 && entry[4] == 0xFF && std::memcmp(entry.data() + 5, "STOR", 4) == 0;
+}
+
 // The outcome that the header decides before the decoder is set up, read without the launcher's
-// code; kComplete means "the set-up is tried" (its memory refusal is judged from the allocator).
+// code; kComplete means "the set-up is tried" (its memory refusal is judged from the allocator),
+// or for a stored entry "the copy is made".
 EntryOutcome HeaderOutcome(std::span<const std::uint8_t> entry) {
   if (entry.size() < 5) return EntryOutcome::kCorrupt;
-  if (entry[4] >= 225) return EntryOutcome::kBadProperties;
+  if (entry[4] >= 225 && !StoredMarker(entry)) return EntryOutcome::kBadProperties;
   std::uint32_t streamLength = 0;
   std::memcpy(&streamLength, entry.data(), 4);  // the fuzzing hosts are little-endian
   if (entry.size() < 17 || streamLength < 13 || streamLength > entry.size() - 4) {
     return EntryOutcome::kCorrupt;
+  }
+  if (StoredMarker(entry)) {
+    std::uint64_t outputSize = 0;
+    std::memcpy(&outputSize, entry.data() + 9, 8);
+    return outputSize == streamLength - 13u ? EntryOutcome::kComplete : EntryOutcome::kCorrupt;
   }
   const unsigned lc = entry[4] % 45 % 9, lp = entry[4] % 45 / 9;
   if (lc + lp > 4) return EntryOutcome::kCorrupt;
@@ -155,7 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const EntryOutcome outcome = DecodeEntry(
       entry, &header,
       [&](const std::uint8_t* chunk, std::size_t n) {
-        Check(n <= kOutputChunkSize, "a chunk larger than 64 KiB");
+        Check(n <= (StoredMarker(entry) ? kStoredChunkSize : kOutputChunkSize),
+              "a chunk larger than a request");
         if (written.size() + n > kSinkLimit) {
           sinkFull = true;
           return false;
@@ -183,6 +198,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (expected != EntryOutcome::kComplete) {
     Check(outcome == expected, "outcome differs from what the header says");
     Check(written.empty(), "bytes written for an entry refused by its header");
+    return 0;
+  }
+  if (StoredMarker(entry)) {
+    Check(!heap.refused && heap.live == 0, "memory allocated for a stored entry");
+    Check(outcome == (sinkFull ? EntryOutcome::kWriteFailed : EntryOutcome::kComplete),
+          "a stored entry not copied");
+    Check(sinkFull || written.size() == outputSize, "a stored entry copied short");
+    Check(written.empty() || std::memcmp(written.data(), data + kEntryHeaderSize,
+                                         written.size()) == 0,
+          "a stored entry's bytes changed");
     return 0;
   }
   if (heap.refused) {

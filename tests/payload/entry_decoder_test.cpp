@@ -61,6 +61,17 @@ Bytes EntryWithoutEndMarker(const Bytes& data) {
   return out;
 }
 
+// A stored entry: the header with the stored marker, then the file as it is.
+Bytes StoredEntry(const Bytes& data) {
+  Bytes out(kEntryHeaderSize);
+  WriteLe32(out.data(), static_cast<std::uint32_t>(data.size() + kAloneHeaderSize));
+  out[4] = kStoredProperties;
+  WriteLe32(out.data() + 5, kStoredDictionaryMagic);
+  WriteLe64(out.data() + 9, data.size());
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
 void SetStreamLength(Bytes* e, std::uint32_t v) { WriteLe32(e->data(), v); }
 void SetProperties(Bytes* e, std::uint8_t v) { (*e)[4] = v; }
 void SetDictionary(Bytes* e, std::uint32_t v) { WriteLe32(e->data() + 5, v); }
@@ -251,6 +262,32 @@ TEST(DecodeEntry, HeaderChecksInTheLaunchersOrder) {
                    EntryOutcome::kCorrupt});
   cases.push_back({"lc 8 lp 4 pb 4 (224)", with([](Bytes* e) { SetProperties(e, 224); }),
                    EntryOutcome::kCorrupt});
+  // The stored kind: its marker is properties 0xFF and the dictionary "STOR" together; either
+  // alone is the invalid header it always was. Its sizes must agree with each other.
+  const Bytes stored = StoredEntry(data);
+  auto withStored = [&stored](auto change) {
+    Bytes e = stored;
+    change(&e);
+    return e;
+  };
+  cases.push_back({"stored", stored, EntryOutcome::kComplete});
+  cases.push_back({"stored, empty file", StoredEntry({}), EntryOutcome::kComplete});
+  cases.push_back({"properties 0xFF with another dictionary",
+                   withStored([](Bytes* e) { SetDictionary(e, kDefaultDictionarySize); }),
+                   EntryOutcome::kBadProperties});
+  cases.push_back({"the stored dictionary with LZMA properties",
+                   withStored([](Bytes* e) { SetProperties(e, kDefaultProperties); }),
+                   EntryOutcome::kCorrupt});
+  cases.push_back({"stored, outputSize one short",
+                   withStored([](Bytes* e) { SetOutputSize(e, 4999); }), EntryOutcome::kCorrupt});
+  cases.push_back({"stored, outputSize with a high word",
+                   withStored([](Bytes* e) { SetOutputSize(e, 0x100000000ull + 5000); }),
+                   EntryOutcome::kCorrupt});
+  cases.push_back({"stored, streamLength beyond the resource",
+                   withStored([](Bytes* e) { SetStreamLength(e, 5014), SetOutputSize(e, 5001); }),
+                   EntryOutcome::kCorrupt});
+  cases.push_back({"stored marker in a cut header", Bytes(stored.begin(), stored.begin() + 12),
+                   EntryOutcome::kCorrupt});
   // A dictionary smaller than the data's distances: liblzma's minimum (4 KiB) still covers them.
   cases.push_back(
       {"dictionary 0", with([](Bytes* e) { SetDictionary(e, 0); }), EntryOutcome::kComplete});
@@ -264,6 +301,25 @@ TEST(DecodeEntry, HeaderChecksInTheLaunchersOrder) {
       EXPECT_TRUE(d.chunks.empty()) << c.what;  // nothing reaches the file
     }
   }
+  EXPECT_EQ(Decode(stored).file, data);
+}
+
+// A stored entry is copied in large chunks, reports progress as a decoded one does, and stops at
+// a short write like one.
+TEST(DecodeEntry, AStoredEntryIsCopiedInLargeChunks) {
+  const Bytes data = RandomBytes(2 * kStoredChunkSize + 3, 4);
+  const Decoded d = Decode(StoredEntry(data));
+  ASSERT_EQ(d.outcome, EntryOutcome::kComplete);
+  EXPECT_EQ(d.file, data);
+  EXPECT_EQ(d.chunks, (std::vector<std::size_t>{kStoredChunkSize, kStoredChunkSize, 3}));
+  const std::uint32_t chunk = kStoredChunkSize;
+  EXPECT_EQ(d.progress, (std::vector<std::uint32_t>{0, chunk, 2 * chunk}));
+  EXPECT_EQ(d.header.streamLength, data.size() + kAloneHeaderSize);
+
+  const Decoded cut = Decode(StoredEntry(data), kStoredChunkSize + 10);
+  EXPECT_EQ(cut.outcome, EntryOutcome::kWriteFailed);
+  EXPECT_EQ(cut.file.size(), kStoredChunkSize + 10);
+  EXPECT_EQ(cut.chunks.size(), 2u);
 }
 
 TEST(DecodeEntry, AShortWriteEndsTheEntry) {
