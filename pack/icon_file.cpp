@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
 
 namespace {
 constexpr std::uint16_t kIconType = 1;
@@ -15,13 +15,8 @@ constexpr std::array<std::uint8_t, 12> kPngEnd = {0,   0,   0,    0,    'I',  'E
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kLargestSide = 256;  // what an icon directory entry can describe
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t Be32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 bool IsPng(std::span<const std::uint8_t> data) {
@@ -67,15 +62,15 @@ bool CheckPng(std::span<const std::uint8_t> data, IconImage* image, std::uint32_
 // row padded to 4 bytes, all of it within the image.
 bool CheckBitmap(std::span<const std::uint8_t> data, IconImage* image, std::uint32_t width,
                  std::uint32_t height, std::string* why) {
-  if (data.size() < 40 || ReadLe32(&data[0]) < 40 || ReadLe32(&data[0]) > data.size()) {
+  if (data.size() < 40 || Le32(&data[0]) < 40 || Le32(&data[0]) > data.size()) {
     *why = "neither a PNG image nor a bitmap with a complete header";
     return false;
   }
-  const std::uint32_t headerSize = ReadLe32(&data[0]);
-  const std::int32_t w = static_cast<std::int32_t>(ReadLe32(&data[4]));
-  const std::int32_t h2 = static_cast<std::int32_t>(ReadLe32(&data[8]));
+  const std::uint32_t headerSize = Le32(&data[0]);
+  const std::int32_t w = static_cast<std::int32_t>(Le32(&data[4]));
+  const std::int32_t h2 = static_cast<std::int32_t>(Le32(&data[8]));
   const std::uint16_t planes = Le16(&data[12]), bits = Le16(&data[14]);
-  const std::uint32_t compression = ReadLe32(&data[16]), coloursUsed = ReadLe32(&data[32]);
+  const std::uint32_t compression = Le32(&data[16]), coloursUsed = Le32(&data[32]);
   // The height counts the colour rows and the mask rows.
   if (w != static_cast<std::int32_t>(width) || h2 != 2 * static_cast<std::int32_t>(height)) {
     *why = "a bitmap of " + std::to_string(w) + "x" + std::to_string(h2) +
@@ -157,7 +152,7 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
     image.reserved = e[3];
     image.planes = Le16(e + 4);
     image.bitCount = Le16(e + 6);
-    const std::uint32_t size = ReadLe32(e + 8), offset = ReadLe32(e + 12);
+    const std::uint32_t size = Le32(e + 8), offset = Le32(e + 12);
     const std::uint32_t width = image.width ? image.width : kLargestSide;
     const std::uint32_t height = image.height ? image.height : kLargestSide;
     const std::string which =
@@ -205,7 +200,7 @@ std::vector<std::uint8_t> MakeIconGroup(const std::vector<IconImage>& images,
     e[3] = image.reserved;
     Put16(e + 4, image.planes);
     Put16(e + 6, image.bitCount);
-    WriteLe32(e + 8, static_cast<std::uint32_t>(image.data.size()));
+    Put32(e + 8, static_cast<std::uint32_t>(image.data.size()));
     Put16(e + 12, ids[i]);
   }
   return group;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "pack/entry_names.h"
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
 
 namespace {
 constexpr std::uint16_t kPe32Magic = 0x10B;
@@ -16,8 +16,6 @@ constexpr std::uint32_t kMaxSections = 96;              // the loader's own limi
 constexpr std::size_t kMaxResourceItems = 1'000'000;    // far beyond any real package
 constexpr std::size_t kMaxDirectoryVisits = 2'000'000;  // bounds the work on shared subtrees
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -82,8 +80,8 @@ struct TreeReader {
     entries->reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       Entry e;
-      if (!ReadKey(ReadLe32(&raw[8 * i]), &e.key)) return false;
-      const std::uint32_t target = ReadLe32(&raw[8 * i + 4]);
+      if (!ReadKey(Le32(&raw[8 * i]), &e.key)) return false;
+      const std::uint32_t target = Le32(&raw[8 * i + 4]);
       e.subdirectory = (target & kSubdirectoryFlag) != 0;
       e.offset = target & ~kSubdirectoryFlag;
       entries->push_back(std::move(e));
@@ -111,9 +109,9 @@ struct TreeReader {
           item.type = type.key;
           item.name = name.key;
           item.language = language.key.id;
-          const std::uint32_t rva = ReadLe32(data);
-          item.size = ReadLe32(data + 4);
-          item.codePage = ReadLe32(data + 8);
+          const std::uint32_t rva = Le32(data);
+          item.size = Le32(data + 4);
+          item.codePage = Le32(data + 8);
           if (!RvaToFileOffset(image, rva, item.size, &item.fileOffset)) {
             return Fail("the data of " + KeyText(type.key) + "/" + KeyText(name.key) +
                         " lies outside the file");
@@ -177,7 +175,7 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
     *error = "not a Windows executable (no MZ header)";
     return false;
   }
-  image->peOffset = ReadLe32(dos + 0x3C);
+  image->peOffset = Le32(dos + 0x3C);
   std::uint8_t coff[24];
   if (!source.Read(image->peOffset, coff) || coff[0] != 'P' || coff[1] != 'E' || coff[2] ||
       coff[3]) {
@@ -186,8 +184,8 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
   }
   const std::uint16_t machine = Le16(coff + 4);
   image->numberOfSections = Le16(coff + 6);
-  image->timeDateStamp = ReadLe32(coff + 8);
-  image->pointerToSymbolTable = ReadLe32(coff + 12);
+  image->timeDateStamp = Le32(coff + 8);
+  image->pointerToSymbolTable = Le32(coff + 12);
   const std::uint16_t optionalSize = Le16(coff + 20);
   image->optionalHeaderOffset = image->peOffset + 24;
   std::vector<std::uint8_t> opt(optionalSize);
@@ -210,17 +208,17 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
     *error = text;
     return false;
   }
-  image->sectionAlignment = ReadLe32(&opt[32]);
-  image->fileAlignment = ReadLe32(&opt[36]);
-  image->sizeOfImage = ReadLe32(&opt[kOptSizeOfImage]);
-  image->sizeOfHeaders = ReadLe32(&opt[kOptSizeOfHeaders]);
-  image->checkSum = ReadLe32(&opt[kOptCheckSum]);
+  image->sectionAlignment = Le32(&opt[32]);
+  image->fileAlignment = Le32(&opt[36]);
+  image->sizeOfImage = Le32(&opt[kOptSizeOfImage]);
+  image->sizeOfHeaders = Le32(&opt[kOptSizeOfHeaders]);
+  image->checkSum = Le32(&opt[kOptCheckSum]);
   // NumberOfRvaAndSizes is the field just before the data directories.
   if (image->dataDirectoriesOffset > optionalSize) {
     *error = "truncated optional header";
     return false;
   }
-  image->numberOfRvaAndSizes = ReadLe32(&opt[image->dataDirectoriesOffset - 4]);
+  image->numberOfRvaAndSizes = Le32(&opt[image->dataDirectoriesOffset - 4]);
   if (!IsPowerOfTwo(image->fileAlignment) || !IsPowerOfTwo(image->sectionAlignment) ||
       image->fileAlignment > 0x10000 || image->sectionAlignment < image->fileAlignment) {
     *error = "invalid section or file alignment";
@@ -234,7 +232,7 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
     return false;
   }
   for (std::uint32_t i = 0; i < directoryCount; ++i) {
-    image->directories[i] = {ReadLe32(&opt[dirs + 8 * i]), ReadLe32(&opt[dirs + 8 * i + 4])};
+    image->directories[i] = {Le32(&opt[dirs + 8 * i]), Le32(&opt[dirs + 8 * i + 4])};
   }
   if (image->numberOfSections > kMaxSections) {
     *error = "too many sections";
@@ -251,11 +249,11 @@ bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
     const std::uint8_t* h = &table[i * kSectionHeaderSize];
     PeSection s;
     std::copy(h, h + 8, s.name);
-    s.virtualSize = ReadLe32(h + 8);
-    s.virtualAddress = ReadLe32(h + 12);
-    s.rawSize = ReadLe32(h + 16);
-    s.rawPointer = ReadLe32(h + 20);
-    s.characteristics = ReadLe32(h + 36);
+    s.virtualSize = Le32(h + 8);
+    s.virtualAddress = Le32(h + 12);
+    s.rawSize = Le32(h + 16);
+    s.rawPointer = Le32(h + 20);
+    s.characteristics = Le32(h + 36);
     if (s.rawSize && std::uint64_t{s.rawPointer} + s.rawSize > image->fileSize) {
       *error = "section " + std::string(s.name, strnlen(s.name, 8)) + " extends past the file";
       return false;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "pack/byte_source.h"
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
 
 namespace {
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
@@ -15,11 +15,6 @@ constexpr std::uint64_t kImageLimit = 0x7FFF0000u;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
-}
-
-void Put16(std::vector<std::uint8_t>* b, std::size_t at, std::uint16_t v) {
-  (*b)[at] = static_cast<std::uint8_t>(v);
-  (*b)[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 int CompareResources(const OutputResource& a, const OutputResource& b) {
@@ -127,19 +122,19 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
         (k.isName ? named : ids)++;
       }
     }
-    Put16(&d, at + 12, named);
-    Put16(&d, at + 14, ids);
+    Put16(&d[at + 12], named);
+    Put16(&d[at + 14], ids);
     nextTable += 16 + 8 * (leaf ? end - begin : groups.size());
     return at + 16;
   };
   auto key = [&](std::uint64_t at, const ResourceKey& k) {
     if (!k.isName) {
-      WriteLe32(&d[at], k.id);
+      Put32(&d[at], k.id);
       return;
     }
-    WriteLe32(&d[at], static_cast<std::uint32_t>(nextString) | kSubdirectoryFlag);
-    Put16(&d, nextString, static_cast<std::uint16_t>(k.name.size()));
-    for (std::size_t i = 0; i < k.name.size(); ++i) Put16(&d, nextString + 2 + 2 * i, k.name[i]);
+    Put32(&d[at], static_cast<std::uint32_t>(nextString) | kSubdirectoryFlag);
+    Put16(&d[nextString], static_cast<std::uint16_t>(k.name.size()));
+    for (std::size_t i = 0; i < k.name.size(); ++i) Put16(&d[nextString + 2 + 2 * i], k.name[i]);
     nextString += 2 + 2 * k.name.size();
   };
 
@@ -149,7 +144,7 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
   for (std::size_t t = 0; t < types.size(); ++t) {
     const std::uint64_t slot = rootEntries + 8 * t;
     key(slot, r[types[t].begin].type);
-    WriteLe32(&d[slot + 4], static_cast<std::uint32_t>(nextTable) | kSubdirectoryFlag);
+    Put32(&d[slot + 4], static_cast<std::uint32_t>(nextTable) | kSubdirectoryFlag);
     typeEntries.push_back(table(names[t], true, false, r, 0, 0));
   }
   std::uint64_t nextEntry = entriesAt;
@@ -160,20 +155,20 @@ bool LayoutResourceDirectory(const std::vector<OutputResource>& r, std::uint32_t
       const Range& range = names[t][n];
       const std::uint64_t slot = typeEntries[t] + 8 * n;
       key(slot, r[range.begin].name);
-      WriteLe32(&d[slot + 4], static_cast<std::uint32_t>(nextTable) | kSubdirectoryFlag);
+      Put32(&d[slot + 4], static_cast<std::uint32_t>(nextTable) | kSubdirectoryFlag);
       const std::uint64_t languageEntries = table({}, false, true, r, range.begin, range.end);
       for (std::size_t i = range.begin; i < range.end; ++i) {
         const std::uint64_t lang = languageEntries + 8 * (i - range.begin);
-        WriteLe32(&d[lang], r[i].language);
-        WriteLe32(&d[lang + 4], static_cast<std::uint32_t>(nextEntry));
+        Put32(&d[lang], r[i].language);
+        Put32(&d[lang + 4], static_cast<std::uint32_t>(nextEntry));
         (*dataOffsets)[i] = dataAt;
         if (sectionRva + dataAt + r[i].size > kImageLimit) {
           *error = "the package is too large for a Windows image (about 2 GiB at most)";
           return false;
         }
-        WriteLe32(&d[nextEntry], static_cast<std::uint32_t>(sectionRva + dataAt));
-        WriteLe32(&d[nextEntry + 4], r[i].size);
-        WriteLe32(&d[nextEntry + 8], r[i].codePage);
+        Put32(&d[nextEntry], static_cast<std::uint32_t>(sectionRva + dataAt));
+        Put32(&d[nextEntry + 4], r[i].size);
+        Put32(&d[nextEntry + 8], r[i].codePage);
         nextEntry += 16;
         dataAt = AlignUp(dataAt + r[i].size, 8);
       }
@@ -277,23 +272,22 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   std::uint8_t* header = &head[image.sectionTableOffset + kSectionHeaderSize * index];
   std::memset(header, 0, kSectionHeaderSize);
   std::memcpy(header, ".rsrc", sizeof ".rsrc");  // the terminator too; the field is 8 bytes
-  WriteLe32(header + 8, static_cast<std::uint32_t>(sectionSize));
-  WriteLe32(header + 12, sectionRva);
-  WriteLe32(header + 16, static_cast<std::uint32_t>(rawSize));
-  WriteLe32(header + 20, static_cast<std::uint32_t>(rawStart));
-  WriteLe32(header + 36, kResourceCharacteristics);
-  std::uint32_t initialized = ReadLe32(&head[opt + kOptSizeOfInitializedData]);
+  Put32(header + 8, static_cast<std::uint32_t>(sectionSize));
+  Put32(header + 12, sectionRva);
+  Put32(header + 16, static_cast<std::uint32_t>(rawSize));
+  Put32(header + 20, static_cast<std::uint32_t>(rawStart));
+  Put32(header + 36, kResourceCharacteristics);
+  std::uint32_t initialized = Le32(&head[opt + kOptSizeOfInitializedData]);
   if (replace) initialized -= image.sections[old].rawSize;
-  WriteLe32(&head[opt + kOptSizeOfInitializedData],
-            initialized + static_cast<std::uint32_t>(rawSize));
-  WriteLe32(&head[opt + kOptSizeOfImage], static_cast<std::uint32_t>(imageSize));
-  WriteLe32(&head[opt + kOptCheckSum], 0);
+  Put32(&head[opt + kOptSizeOfInitializedData], initialized + static_cast<std::uint32_t>(rawSize));
+  Put32(&head[opt + kOptSizeOfImage], static_cast<std::uint32_t>(imageSize));
+  Put32(&head[opt + kOptCheckSum], 0);
   const std::uint32_t dirs = opt + image.dataDirectoriesOffset;
-  WriteLe32(&head[dirs + 8 * kResourceDirectoryIndex], sectionRva);
-  WriteLe32(&head[dirs + 8 * kResourceDirectoryIndex + 4], static_cast<std::uint32_t>(sectionSize));
+  Put32(&head[dirs + 8 * kResourceDirectoryIndex], sectionRva);
+  Put32(&head[dirs + 8 * kResourceDirectoryIndex + 4], static_cast<std::uint32_t>(sectionSize));
   // A signature of the stub would not match the new file: it is left out.
-  WriteLe32(&head[dirs + 8 * kSecurityDirectoryIndex], 0);
-  WriteLe32(&head[dirs + 8 * kSecurityDirectoryIndex + 4], 0);
+  Put32(&head[dirs + 8 * kSecurityDirectoryIndex], 0);
+  Put32(&head[dirs + 8 * kSecurityDirectoryIndex + 4], 0);
 
   Output output{out, PeChecksum(opt + kOptCheckSum)};
   auto failed = [&] {
@@ -329,7 +323,7 @@ bool WriteInstallerImage(std::span<const std::uint8_t> stub, const PeImage& imag
   }
   if (!output.PadTo(rawStart + rawSize)) return failed();
   std::uint8_t sum[4];
-  WriteLe32(sum, output.checksum.Finish());
+  Put32(sum, output.checksum.Finish());
   if (std::fflush(out) != 0 || !SeekFile(out, opt + kOptCheckSum) ||
       std::fwrite(sum, 1, 4, out) != 4 || std::fflush(out) != 0) {
     return failed();
