@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "pe/byte_source.h"
+
 // Opens `path` in `mode` ("rb", "wb", "w+b"); names outside the ANSI code page work on Windows too.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 std::filesystem::path PathFromUtf8(const std::string& utf8);
@@ -16,4 +18,20 @@ struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f) std::fclose(f);
   }
+};
+
+// An installer (or any file) read piece by piece, whatever its size.
+class FileSource final : public ByteSource {
+ public:
+  FileSource() = default;
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  bool Open(const std::string& path, std::string* error);
+  std::uint64_t Size() const override { return size_; }
+  bool Read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
 };

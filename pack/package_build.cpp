@@ -13,11 +13,12 @@
 #include <set>
 #include <thread>
 
-#include "pack/byte_source.h"
 #include "pack/file_util.h"
-#include "pack/pe_image.h"
-#include "pack/resource_writer.h"
 #include "pack/stream_encoder.h"
+#include "pe/byte_source.h"
+#include "pe/image.h"
+#include "pe/resource_writer.h"
+#include "pe/utf16.h"
 
 namespace fs = std::filesystem;
 

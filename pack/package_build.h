@@ -9,8 +9,8 @@
 
 #include "pack/entry_encoder.h"
 #include "pack/entry_names.h"
-#include "pack/pe_image.h"
-#include "pack/publisher_resources.h"
+#include "pe/image.h"
+#include "pe/publisher_resources.h"
 
 struct BuildOptions {
   std::string output;

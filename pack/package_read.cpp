@@ -7,6 +7,7 @@
 #include "pack/entry_names.h"
 #include "pack/file_util.h"
 #include "payload/entry_decoder.h"
+#include "pe/utf16.h"
 
 namespace fs = std::filesystem;
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/byte_source.h"
-#include "pack/pe_image.h"
 #include "payload/entry_format.h"
+#include "pe/byte_source.h"
+#include "pe/image.h"
 
 // One payload entry as the launcher meets it.
 struct PackageEntry {

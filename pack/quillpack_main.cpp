@@ -11,6 +11,7 @@
 #include "pack/embedded_stub.h"
 #include "pack/package_build.h"
 #include "pack/package_read.h"
+#include "pe/utf16.h"
 
 namespace {
 const char kUsage[] =

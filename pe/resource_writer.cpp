@@ -1,9 +1,9 @@
-#include "pack/resource_writer.h"
+#include "pe/resource_writer.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "pack/byte_source.h"
+#include "pe/byte_source.h"
 #include "pe/little_endian.h"
 
 namespace {

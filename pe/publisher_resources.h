@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "pack/icon_file.h"
-#include "pack/resource_writer.h"
-#include "pack/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/resource_writer.h"
+#include "pe/version_info.h"
 
 inline constexpr std::uint16_t kRtIcon = 3;
 inline constexpr std::uint16_t kRtDialog = 5;

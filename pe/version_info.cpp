@@ -1,10 +1,10 @@
-#include "pack/version_info.h"
+#include "pe/version_info.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "pack/entry_names.h"
 #include "pe/little_endian.h"
+#include "pe/utf16.h"
 
 namespace {
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BDu;

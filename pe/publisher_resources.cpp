@@ -1,4 +1,4 @@
-#include "pack/publisher_resources.h"
+#include "pe/publisher_resources.h"
 
 #include <algorithm>
 #include <set>

@@ -1,11 +1,11 @@
-#include "pack/pe_image.h"
+#include "pe/image.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "pack/entry_names.h"
 #include "pe/little_endian.h"
+#include "pe/utf16.h"
 
 namespace {
 constexpr std::uint16_t kPe32Magic = 0x10B;
@@ -309,33 +309,6 @@ void PeChecksum::Add(const std::uint8_t* data, std::size_t size) {
 std::uint32_t PeChecksum::Finish() const {
   const std::uint32_t folded = (sum_ & 0xFFFF) + (sum_ >> 16);
   return static_cast<std::uint32_t>((folded & 0xFFFF) + position_);
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::string KeyText(const ResourceKey& key) {
