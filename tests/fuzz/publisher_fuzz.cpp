@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pe/icon_file.h"
-#include "pe/publisher_resources.h"
+#include "pe/manifest.h"
 #include "pe/version_info.h"
 
 namespace {
