@@ -24,6 +24,11 @@ bool IsPng(std::span<const std::uint8_t> data) {
          std::equal(kPngSignature.begin(), kPngSignature.end(), data.begin());
 }
 
+// Where an icon file's directory of `count` images ends.
+std::uint64_t DirectoryEnd(std::uint16_t count) {
+  return kIconDirectoryHeaderSize + std::uint64_t{count} * kIconFileEntrySize;
+}
+
 std::string Dimensions(std::uint32_t width, std::uint32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -107,11 +112,10 @@ bool CheckBitmap(std::span<const std::uint8_t> data, IconImage* image, std::uint
   if (!image->bitCount) image->bitCount = bits;
   return true;
 }
-}  // namespace
 
-bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* images,
-                   std::string* error) {
-  images->clear();
+// The file's header: an icon file's, with at least one image and room for its directory.
+bool ReadIconDirectory(std::span<const std::uint8_t> file, std::uint16_t* count,
+                       std::string* error) {
   if (IsPng(file)) {
     *error =
         "a PNG image, not an icon file: make an .ico of it (with sizes such as 16, 32, 48 "
@@ -123,7 +127,8 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
         "not an icon file: " + std::to_string(file.size()) + " bytes, too short for its header";
     return false;
   }
-  const std::uint16_t reserved = Le16(&file[0]), type = Le16(&file[2]), count = Le16(&file[4]);
+  const std::uint16_t reserved = Le16(&file[0]), type = Le16(&file[2]);
+  *count = Le16(&file[4]);
   if (reserved != 0 || (type != kIconType && type != kCursorType)) {
     *error = "not an icon file (its header is not that of an .ico)";
     return false;
@@ -132,55 +137,70 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
     *error = "a cursor file, not an icon file";
     return false;
   }
-  if (count == 0) {
+  if (*count == 0) {
     *error = "an icon file without any image";
     return false;
   }
-  const std::uint64_t directoryEnd =
-      kIconDirectoryHeaderSize + std::uint64_t{count} * kIconFileEntrySize;
+  const std::uint64_t directoryEnd = DirectoryEnd(*count);
   if (directoryEnd > file.size()) {
-    *error = "truncated: its directory of " + std::to_string(count) + " images needs " +
+    *error = "truncated: its directory of " + std::to_string(*count) + " images needs " +
              std::to_string(directoryEnd) + " bytes, the file has " + std::to_string(file.size());
     return false;
   }
+  return true;
+}
+
+// Image `i` of the directory's `count`: its entry, and its data checked against it.
+bool ReadIconImage(std::span<const std::uint8_t> file, std::uint16_t count, std::size_t i,
+                   IconImage* image, std::string* error) {
+  const std::uint8_t* e = &file[kIconDirectoryHeaderSize + i * kIconFileEntrySize];
+  image->width = e[0];
+  image->height = e[1];
+  image->colourCount = e[2];
+  image->reserved = e[3];
+  image->planes = Le16(e + 4);
+  image->bitCount = Le16(e + 6);
+  const std::uint32_t size = Le32(e + 8), offset = Le32(e + 12);
+  const std::uint32_t width = image->width ? image->width : kLargestSide;
+  const std::uint32_t height = image->height ? image->height : kLargestSide;
+  const std::string which =
+      "image " + std::to_string(i + 1) + " (" + Dimensions(width, height) + ")";
+  if (size == 0) {
+    *error = which + ": has no data";
+    return false;
+  }
+  if (offset < DirectoryEnd(count)) {
+    *error = which + ": its data overlaps the directory";
+    return false;
+  }
+  if (offset > file.size() || size > file.size() - offset) {
+    *error = which + ": its " + std::to_string(size) + " bytes at offset " +
+             std::to_string(offset) + " are not all in the file (" + std::to_string(file.size()) +
+             " bytes; truncated?)";
+    return false;
+  }
+  const std::span<const std::uint8_t> data = file.subspan(offset, size);
+  std::string why;
+  const bool ok = IsPng(data) ? CheckPng(data, image, width, height, &why)
+                              : CheckBitmap(data, image, width, height, &why);
+  if (!ok) {
+    *error = which;
+    error->append(": ").append(why);
+    return false;
+  }
+  image->data.assign(data.begin(), data.end());
+  return true;
+}
+}  // namespace
+
+bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* images,
+                   std::string* error) {
+  images->clear();
+  std::uint16_t count = 0;
+  if (!ReadIconDirectory(file, &count, error)) return false;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = &file[kIconDirectoryHeaderSize + i * kIconFileEntrySize];
     IconImage image;
-    image.width = e[0];
-    image.height = e[1];
-    image.colourCount = e[2];
-    image.reserved = e[3];
-    image.planes = Le16(e + 4);
-    image.bitCount = Le16(e + 6);
-    const std::uint32_t size = Le32(e + 8), offset = Le32(e + 12);
-    const std::uint32_t width = image.width ? image.width : kLargestSide;
-    const std::uint32_t height = image.height ? image.height : kLargestSide;
-    const std::string which =
-        "image " + std::to_string(i + 1) + " (" + Dimensions(width, height) + ")";
-    if (size == 0) {
-      *error = which + ": has no data";
-      return false;
-    }
-    if (offset < directoryEnd) {
-      *error = which + ": its data overlaps the directory";
-      return false;
-    }
-    if (offset > file.size() || size > file.size() - offset) {
-      *error = which + ": its " + std::to_string(size) + " bytes at offset " +
-               std::to_string(offset) + " are not all in the file (" + std::to_string(file.size()) +
-               " bytes; truncated?)";
-      return false;
-    }
-    const std::span<const std::uint8_t> data = file.subspan(offset, size);
-    std::string why;
-    const bool ok = IsPng(data) ? CheckPng(data, &image, width, height, &why)
-                                : CheckBitmap(data, &image, width, height, &why);
-    if (!ok) {
-      *error = which;
-      error->append(": ").append(why);
-      return false;
-    }
-    image.data.assign(data.begin(), data.end());
+    if (!ReadIconImage(file, count, i, &image, error)) return false;
     images->push_back(std::move(image));
   }
   return true;
