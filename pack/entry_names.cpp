@@ -16,9 +16,41 @@ bool IsReservedDevice(std::u16string_view component) {
          stem[3] >= u'0' && stem[3] <= u'9';
 }
 
-// The checks every name gets; `nonAscii` says whether characters above 0x7E may appear.
-bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16string>* components,
-               std::string* reason) {
+// What is wrong with character `c` in a name, or null when nothing is; `nonAscii` says whether
+// characters above 0x7E may appear.
+const char* CharacterProblem(char16_t c, bool nonAscii) {
+  if (c < 0x20 || c == 0x7F) return "it contains a control character";
+  if (c == u':') {
+    return "a drive letter or ':' (an alternate data stream on NTFS) would escape the work "
+           "directory";
+  }
+  if (std::u16string_view(u"<>\"|?*/").find(c) != std::u16string_view::npos) {
+    return "it contains a character Windows does not allow in file names (< > \" | ? * /)";
+  }
+  if (c > 0x7E && !nonAscii) {
+    return "it contains characters outside printable ASCII: the launcher names files through "
+           "the system's ANSI code page, so such a name comes out right only on systems "
+           "whose code page holds those characters (--allow-non-ascii accepts it anyway)";
+  }
+  return nullptr;
+}
+
+// What is wrong with one component of a name, or null when nothing is.
+const char* ComponentProblem(std::u16string_view part) {
+  if (part.empty()) return "it has an empty path component";
+  if (part == u"." || part == u"..") {
+    return "a '.' or '..' component would escape the work directory";
+  }
+  if (part.back() == u'.' || part.back() == u' ') {
+    return "a component ends in '.' or a blank, which Windows strips";
+  }
+  if (IsReservedDevice(part)) return "a component is a reserved device name (CON, NUL, COM1, ...)";
+  return nullptr;
+}
+
+// The name as a whole: not empty, not absolute, every character allowed, and short enough in
+// the ANSI code page.
+bool CheckCharacters(std::u16string_view name, bool nonAscii, std::string* reason) {
   if (name.empty()) {
     *reason = "the name is empty";
     return false;
@@ -29,25 +61,8 @@ bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16stri
   }
   std::size_t bytes = 0;
   for (char16_t c : name) {
-    if (c < 0x20 || c == 0x7F) {
-      *reason = "it contains a control character";
-      return false;
-    }
-    if (c == u':') {
-      *reason =
-          "a drive letter or ':' (an alternate data stream on NTFS) would escape the work "
-          "directory";
-      return false;
-    }
-    if (std::u16string_view(u"<>\"|?*/").find(c) != std::u16string_view::npos) {
-      *reason = "it contains a character Windows does not allow in file names (< > \" | ? * /)";
-      return false;
-    }
-    if (c > 0x7E && !nonAscii) {
-      *reason =
-          "it contains characters outside printable ASCII: the launcher names files through "
-          "the system's ANSI code page, so such a name comes out right only on systems "
-          "whose code page holds those characters (--allow-non-ascii accepts it anyway)";
+    if (const char* problem = CharacterProblem(c, nonAscii)) {
+      *reason = problem;
       return false;
     }
     bytes += c > 0x7E ? 2 : 1;
@@ -59,30 +74,32 @@ bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16stri
               std::to_string(kMaxEntryNameBytes) + " under an ordinary temp directory";
     return false;
   }
+  return true;
+}
+
+// The name's components, between its backslashes, each one that Windows keeps as it is.
+bool SplitComponents(std::u16string_view name, std::vector<std::u16string>* components,
+                     std::string* reason) {
   components->clear();
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = std::min(name.find(u'\\', start), name.size());
     const std::u16string_view part = name.substr(start, end - start);
-    if (part.empty()) {
-      *reason = "it has an empty path component";
-      return false;
-    }
-    if (part == u"." || part == u"..") {
-      *reason = "a '.' or '..' component would escape the work directory";
-      return false;
-    }
-    if (part.back() == u'.' || part.back() == u' ') {
-      *reason = "a component ends in '.' or a blank, which Windows strips";
-      return false;
-    }
-    if (IsReservedDevice(part)) {
-      *reason = "a component is a reserved device name (CON, NUL, COM1, ...)";
+    if (const char* problem = ComponentProblem(part)) {
+      *reason = problem;
       return false;
     }
     components->emplace_back(part);
-    if (end == name.size()) break;
+    if (end == name.size()) return true;
     start = end + 1;
+  }
+}
+
+// The checks every name gets; `nonAscii` says whether characters above 0x7E may appear.
+bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16string>* components,
+               std::string* reason) {
+  if (!CheckCharacters(name, nonAscii, reason) || !SplitComponents(name, components, reason)) {
+    return false;
   }
   std::u16string upper(name);
   for (char16_t& c : upper) c = UpcaseUtf16(c);
