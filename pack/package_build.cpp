@@ -9,6 +9,7 @@
 
 #include "pack/encode_pool.h"
 #include "pack/file_util.h"
+#include "pack/package_read.h"
 #include "pack/sources.h"
 #include "payload/entry_format.h"
 #include "pe/byte_source.h"
@@ -19,7 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-constexpr std::u16string_view kPayloadType = u"FILE";
 constexpr std::uint16_t kPayloadLanguage = 1033;  // English (United States), as shipped
 // An icon file is read whole; a real one, with every size up to 256 pixels, is well below this.
 constexpr std::uint64_t kIconFileLimit = 16u << 20;
@@ -48,10 +48,6 @@ struct BuildPlan {
   // The installer written: the bytes its entries take.
   std::uint64_t storedBytes = 0;
 };
-
-bool IsPayloadType(const ResourceKey& type) {
-  return type.isName && CompareResourceKeys(type, NamedKey(kPayloadType)) == 0;
-}
 
 // Without a setup program at the top of the work directory the launcher unpacks everything,
 // starts nothing and ends with exit code 2: never what a publisher means by accident.

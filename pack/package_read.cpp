@@ -12,10 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-bool IsPayloadType(const ResourceKey& type) {
-  return type.isName && CompareResourceKeys(type, NamedKey(u"FILE")) == 0;
-}
-
 bool Open(const std::string& installer, FileSource* source, std::vector<PackageEntry>* entries,
           PeArch* arch = nullptr) {
   std::string error;
@@ -183,6 +179,10 @@ bool ExtractEntry(const ByteSource& source, const PackageEntry& e, const fs::pat
   return true;
 }
 }  // namespace
+
+bool IsPayloadType(const ResourceKey& type) {
+  return type.isName && CompareResourceKeys(type, NamedKey(kPayloadType)) == 0;
+}
 
 bool ReadPackage(const ByteSource& source, std::vector<PackageEntry>* entries, std::string* error,
                  PeArch* arch) {
