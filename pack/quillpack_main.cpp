@@ -96,18 +96,22 @@ int PrintVersion() {
 // Reads the value of the option just met: the next argument, or null when there is none.
 using ValueReader = std::function<const char*()>;
 
+// An option's value `v` into `to`; `missing` is the problem when there is none.
+void TakeText(const char* v, std::string* to, const char* missing, std::string* problem) {
+  if (!v) {
+    *problem = missing;
+  } else {
+    *to = v;
+  }
+}
+
 // Takes `a` when it is one of `build`'s options for the tool itself (output, compression, stub,
 // names, messages), its value read through `value`. `problem` says what is wrong with it, if
 // anything. False when `a` is no such option.
 bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions* options,
                     std::string* problem) {
   if (a == "-o") {
-    const char* v = value();
-    if (!v) {
-      *problem = "-o needs a file name";
-    } else {
-      options->output = v;
-    }
+    TakeText(value(), &options->output, "-o needs a file name", problem);
   } else if (a == "--preset") {
     const char* v = value();
     if (!v || !ParsePreset(v, &options->encoding)) {
@@ -123,12 +127,7 @@ bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions
       options->jobs = static_cast<unsigned>(n);
     }
   } else if (a == "--stub") {
-    const char* v = value();
-    if (!v) {
-      *problem = "--stub needs a file name";
-    } else {
-      options->stubPath = v;
-    }
+    TakeText(value(), &options->stubPath, "--stub needs a file name", problem);
   } else if (a == "--arch") {
     const char* v = value();
     const std::string arch = v ? v : "";
@@ -158,11 +157,7 @@ bool TakeFaceOption(const std::string& a, const ValueReader& value, BuildOptions
   PublisherResources& publisher = options->publisher;
   if (a == "--icon") {
     const char* v = value();
-    if (!v || !*v) {
-      *problem = "--icon needs an .ico file";
-    } else {
-      options->iconPath = v;
-    }
+    TakeText(v && *v ? v : nullptr, &options->iconPath, "--icon needs an .ico file", problem);
   } else if (a == "--version-info") {
     const char* v = value();
     *problem = AddVersionText(v ? v : "", &publisher.version);
