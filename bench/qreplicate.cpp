@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/byte_source.h"
-#include "pack/pe_image.h"
-#include "pack/resource_writer.h"
+#include "pe/byte_source.h"
+#include "pe/image.h"
+#include "pe/resource_writer.h"
 
 namespace {
 bool ReadWhole(const char* path, std::vector<std::uint8_t>* bytes) {

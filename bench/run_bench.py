@@ -200,38 +200,18 @@ def summary(samples):
 
 # --- main ------------------------------------------------------------------------------------
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--arch", choices=sorted(BUILDS))
-    ap.add_argument("--scale", type=float, default=1.0)
-    ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--out", default=str(ROOT / "docs"))
-    args = ap.parse_args()
-    arch = wine_arch(args.arch, "it (make bench does)")
-    win = BUILDS[arch]
-    no_x86 = x86_skip_reason()
+def nsis_skip_reason(no_x86):
+    """None where NSIS installers can be built and run here, else why not."""
     # NSIS makes 32-bit installers only.
     if no_x86:
-        no_nsis = f"NSIS makes 32-bit installers only, and {no_x86}"
-    elif not shutil.which("makensis"):
-        no_nsis = "makensis is not installed (scripts/install-deps.sh bench installs it)"
-    else:
-        no_nsis = None
-    WORK.mkdir(parents=True, exist_ok=True)
-    build_tool()
-    # The bare loop over the liblzma the launcher carried before (bench/CMakeLists.txt).
-    sh("cmake", "--build", win, "--target", "qbench_decode_baseline", stdout=subprocess.DEVNULL)
-    corpus = make_corpus(args.scale)
-    # NSIS installers are the same for both architectures; the launcher's are not.
-    shared = WORK / f"installers-{args.scale}"
-    inst = WORK / f"installers-{arch}-{args.scale}"
-    shared.mkdir(exist_ok=True)
-    inst.mkdir(exist_ok=True)
-    results = {"arch": arch, "scale": args.scale, "runs": args.runs, "parts": {},
-               "date": datetime.date.today().isoformat(), "machine": machine_description(),
-               "x86_skipped": no_x86, "nsis_skipped": no_nsis}
+        return f"NSIS makes 32-bit installers only, and {no_x86}"
+    if not shutil.which("makensis"):
+        return "makensis is not installed (scripts/install-deps.sh bench installs it)"
+    return None
 
-    # Installers of each part of the corpus.
+
+def build_installers(arch, corpus, inst, shared, no_nsis):
+    """Installers of each part of the corpus: the launcher's, and NSIS's solid and non-solid."""
     for part in ("all", "comp", "incomp"):
         build_quill(arch, corpus / part, inst / f"quill-{part}.exe")
         for solid in (True, False):
@@ -239,8 +219,11 @@ def main():
             if not no_nsis and not n.exists():
                 build_nsis(corpus / part, n, solid)
 
-    # Extraction: launcher (unpack mode, silent) against the bare loop and NSIS.
+
+def measure_extraction(win, corpus, inst, shared, no_nsis, runs):
+    """Extraction: launcher (unpack mode, silent) against the bare loop and NSIS."""
     out = WORK / "out"
+    parts = {}
     for part in ("all", "comp", "incomp"):
         size = tree_size(corpus / part)
         tools = {
@@ -257,10 +240,14 @@ def main():
                                     "/D=" + winpath(out / "nsis")], out / "nsis")
             tools["NSIS non-solid"] = ([shared / f"nsis-nonsolid-{part}.exe", "/S",
                                         "/D=" + winpath(out / "nsis")], out / "nsis")
-        times = run_alternating(tools, args.runs, corpus / part)
-        results["parts"][part] = {"bytes": size, "times": times}
+        times = run_alternating(tools, runs, corpus / part)
+        parts[part] = {"bytes": size, "times": times}
+    return parts
 
-    # Native 64-bit decoding of the same files with the same settings, for reference.
+
+def measure_native(corpus, runs):
+    """Native 64-bit decoding of the same files with the same settings, for reference: the
+    times, and the size of the files compressed."""
     native = WORK / "native"
     fresh(native)
     for f in (corpus / "all").rglob("*"):
@@ -268,19 +255,18 @@ def main():
             with open(native / (f.name + ".lzma"), "wb") as o:
                 sh("xz", "--format=lzma", "-6", "-c", f, stdout=o)
     samples = []
-    for _ in range(args.runs):
+    for _ in range(runs):
         t = time.perf_counter()
         for f in native.iterdir():
             sh("xz", "--format=lzma", "-dc", f, stdout=subprocess.DEVNULL)
         samples.append(time.perf_counter() - t)
-    results["native"] = samples
-    results["xz_size"] = tree_size(native)
-    results["quill_size"] = (inst / "quill-all.exe").stat().st_size
-    if not no_nsis:
-        results["nsis_sizes"] = {k: (shared / f"nsis-{k}-all.exe").stat().st_size
-                                 for k in ("solid", "nonsolid")}
+    return samples, tree_size(native)
 
-    # Start-up latency on a one-file package: start to end of a setup program that exits at once.
+
+def measure_latency(arch, win, inst, no_nsis, runs):
+    """Start-up latency on a one-file package: start to end of a setup program that exits at
+    once."""
+    out = WORK / "out"
     onefile = build_setup_only(win, WORK / arch)
     build_quill(arch, onefile, inst / "quill-onefile.exe")
     temp = WORK / "temp"
@@ -289,22 +275,64 @@ def main():
         build_nsis(onefile, inst / "nsis-onefile.exe", False)
         starts["NSIS"] = ([inst / "nsis-onefile.exe", "/S", "/D=" + winpath(out / "nsis1")],
                           out / "nsis1")
-    results["latency"] = run_alternating(starts, args.runs * 2)
+    return run_alternating(starts, runs * 2)
 
-    # Peak private (anonymous) memory of the launcher extracting everything.
+
+def measure_memory(corpus, inst):
+    """Peak private (anonymous) memory of the launcher extracting everything."""
+    out = WORK / "out"
     peaks = []
     for _ in range(3):
         fresh_with_dirs(out / "launcher", corpus / "all")
         peaks.append(timed_run([inst / "quill-all.exe", "-u", "-ms"], out / "launcher", True)[1])
-    results["peak_anon_kib"] = peaks
+    return peaks
 
-    # The packaging tool: one job against all cores.
+
+def measure_packing(arch, corpus, inst, runs):
+    """The packaging tool: one job against all cores."""
     one = []
     many = []
-    for _ in range(max(1, args.runs // 2)):
+    for _ in range(max(1, runs // 2)):
         one.append(build_quill(arch, corpus / "all", inst / "quill-j1.exe", jobs=1))
         many.append(build_quill(arch, corpus / "all", inst / "quill-jn.exe"))
-    results["pack"] = {"one": one, "all": many, "cores": os.cpu_count()}
+    return {"one": one, "all": many, "cores": os.cpu_count()}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--arch", choices=sorted(BUILDS))
+    ap.add_argument("--scale", type=float, default=1.0)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--out", default=str(ROOT / "docs"))
+    args = ap.parse_args()
+    arch = wine_arch(args.arch, "it (make bench does)")
+    win = BUILDS[arch]
+    no_x86 = x86_skip_reason()
+    no_nsis = nsis_skip_reason(no_x86)
+    WORK.mkdir(parents=True, exist_ok=True)
+    build_tool()
+    # The bare loop over the liblzma the launcher carried before (bench/CMakeLists.txt).
+    sh("cmake", "--build", win, "--target", "qbench_decode_baseline", stdout=subprocess.DEVNULL)
+    corpus = make_corpus(args.scale)
+    # NSIS installers are the same for both architectures; the launcher's are not.
+    shared = WORK / f"installers-{args.scale}"
+    inst = WORK / f"installers-{arch}-{args.scale}"
+    shared.mkdir(exist_ok=True)
+    inst.mkdir(exist_ok=True)
+    results = {"arch": arch, "scale": args.scale, "runs": args.runs, "parts": {},
+               "date": datetime.date.today().isoformat(), "machine": machine_description(),
+               "x86_skipped": no_x86, "nsis_skipped": no_nsis}
+
+    build_installers(arch, corpus, inst, shared, no_nsis)
+    results["parts"] = measure_extraction(win, corpus, inst, shared, no_nsis, args.runs)
+    results["native"], results["xz_size"] = measure_native(corpus, args.runs)
+    results["quill_size"] = (inst / "quill-all.exe").stat().st_size
+    if not no_nsis:
+        results["nsis_sizes"] = {k: (shared / f"nsis-{k}-all.exe").stat().st_size
+                                 for k in ("solid", "nonsolid")}
+    results["latency"] = measure_latency(arch, win, inst, no_nsis, args.runs)
+    results["peak_anon_kib"] = measure_memory(corpus, inst)
+    results["pack"] = measure_packing(arch, corpus, inst, args.runs)
     results["stub_size"] = (win / "quillstub.exe").stat().st_size
 
     (WORK / f"results-{arch}.json").write_text(json.dumps(results, indent=1))

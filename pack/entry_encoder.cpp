@@ -1,7 +1,5 @@
 #include "pack/entry_encoder.h"
 
-#include <lzma.h>
-
 #include "payload/entry_format.h"
 
 namespace {
@@ -12,16 +10,7 @@ class RawEncoder {
   ~RawEncoder() { lzma_end(&stream_); }
 
   bool Start(const EntryEncoding& encoding, lzma_options_lzma* options, std::string* error) {
-    const std::uint32_t preset =
-        static_cast<std::uint32_t>(encoding.preset) | (encoding.extreme ? LZMA_PRESET_EXTREME : 0);
-    if (encoding.preset < 0 || encoding.preset > 9 || lzma_lzma_preset(options, preset)) {
-      *error = "unsupported preset";
-      return false;
-    }
-    if (encoding.lc >= 0) options->lc = static_cast<std::uint32_t>(encoding.lc);
-    if (encoding.lp >= 0) options->lp = static_cast<std::uint32_t>(encoding.lp);
-    if (encoding.pb >= 0) options->pb = static_cast<std::uint32_t>(encoding.pb);
-    if (encoding.dictionarySize) options->dict_size = encoding.dictionarySize;
+    if (!LzmaOptions(encoding, options, error)) return false;
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, options}, {LZMA_VLI_UNKNOWN, nullptr}};
     const lzma_ret ret = lzma_raw_encoder(&stream_, filters);
     if (ret != LZMA_OK) {
@@ -69,6 +58,20 @@ bool FinishEntry(const lzma_options_lzma& options, std::uint64_t decodedSize,
   return true;
 }
 }  // namespace
+
+bool LzmaOptions(const EntryEncoding& encoding, lzma_options_lzma* options, std::string* error) {
+  const std::uint32_t preset =
+      static_cast<std::uint32_t>(encoding.preset) | (encoding.extreme ? LZMA_PRESET_EXTREME : 0);
+  if (encoding.preset < 0 || encoding.preset > 9 || lzma_lzma_preset(options, preset)) {
+    *error = "unsupported preset";
+    return false;
+  }
+  if (encoding.lc >= 0) options->lc = static_cast<std::uint32_t>(encoding.lc);
+  if (encoding.lp >= 0) options->lp = static_cast<std::uint32_t>(encoding.lp);
+  if (encoding.pb >= 0) options->pb = static_cast<std::uint32_t>(encoding.pb);
+  if (encoding.dictionarySize) options->dict_size = encoding.dictionarySize;
+  return true;
+}
 
 bool EncodeEntry(const std::uint8_t* data, std::size_t size, const EntryEncoding& encoding,
                  std::vector<std::uint8_t>* entry, std::string* error) {

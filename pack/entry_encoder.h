@@ -8,12 +8,18 @@
 #include <string>
 #include <vector>
 
+#include <lzma.h>
+
 struct EntryEncoding {
   int preset = 6;                 // LZMA preset 0..9; the shipped package uses 6 (8 MiB dictionary)
   bool extreme = false;           // the "e" variants of the presets
   int lc = -1, lp = -1, pb = -1;  // -1: the preset's value
   std::uint32_t dictionarySize = 0;  // 0: the preset's value
 };
+
+// liblzma's LZMA1 options for `encoding`: its preset's, with lc, lp, pb and the dictionary size
+// changed where `encoding` says. False, with the reason, for a preset liblzma does not have.
+bool LzmaOptions(const EntryEncoding& encoding, lzma_options_lzma* options, std::string* error);
 
 // Encodes `data` as one entry. Returns false (with `error`) when the encoder refuses the settings.
 bool EncodeEntry(const std::uint8_t* data, std::size_t size, const EntryEncoding& encoding,

@@ -3,45 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "pack/pe_image.h"
-
-bool Utf8ToUtf16(std::string_view text, std::u16string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    std::uint32_t c;
-    std::size_t extra;
-    if (b < 0x80) {
-      c = b, extra = 0;
-    } else if (b >= 0xC2 && b < 0xE0) {
-      c = b & 0x1F, extra = 1;
-    } else if (b >= 0xE0 && b < 0xF0) {
-      c = b & 0x0F, extra = 2;
-    } else if (b >= 0xF0 && b < 0xF5) {
-      c = b & 0x07, extra = 3;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const unsigned char n = static_cast<unsigned char>(text[i + k]);
-      if ((n & 0xC0) != 0x80) return false;
-      c = c << 6 | (n & 0x3F);
-    }
-    if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) ||
-        (extra == 3 && (c < 0x10000 || c > 0x10FFFF))) {
-      return false;
-    }
-    if (c >= 0x10000) {
-      out->push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(c));
-    }
-    i += extra + 1;
-  }
-  return true;
-}
+#include "pe/utf16.h"
 
 namespace {
 bool IsReservedDevice(std::u16string_view component) {
@@ -54,9 +16,41 @@ bool IsReservedDevice(std::u16string_view component) {
          stem[3] >= u'0' && stem[3] <= u'9';
 }
 
-// The checks every name gets; `nonAscii` says whether characters above 0x7E may appear.
-bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16string>* components,
-               std::string* reason) {
+// What is wrong with character `c` in a name, or null when nothing is; `nonAscii` says whether
+// characters above 0x7E may appear.
+const char* CharacterProblem(char16_t c, bool nonAscii) {
+  if (c < 0x20 || c == 0x7F) return "it contains a control character";
+  if (c == u':') {
+    return "a drive letter or ':' (an alternate data stream on NTFS) would escape the work "
+           "directory";
+  }
+  if (std::u16string_view(u"<>\"|?*/").find(c) != std::u16string_view::npos) {
+    return "it contains a character Windows does not allow in file names (< > \" | ? * /)";
+  }
+  if (c > 0x7E && !nonAscii) {
+    return "it contains characters outside printable ASCII: the launcher names files through "
+           "the system's ANSI code page, so such a name comes out right only on systems "
+           "whose code page holds those characters (--allow-non-ascii accepts it anyway)";
+  }
+  return nullptr;
+}
+
+// What is wrong with one component of a name, or null when nothing is.
+const char* ComponentProblem(std::u16string_view part) {
+  if (part.empty()) return "it has an empty path component";
+  if (part == u"." || part == u"..") {
+    return "a '.' or '..' component would escape the work directory";
+  }
+  if (part.back() == u'.' || part.back() == u' ') {
+    return "a component ends in '.' or a blank, which Windows strips";
+  }
+  if (IsReservedDevice(part)) return "a component is a reserved device name (CON, NUL, COM1, ...)";
+  return nullptr;
+}
+
+// The name as a whole: not empty, not absolute, every character allowed, and short enough in
+// the ANSI code page.
+bool CheckCharacters(std::u16string_view name, bool nonAscii, std::string* reason) {
   if (name.empty()) {
     *reason = "the name is empty";
     return false;
@@ -67,25 +61,8 @@ bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16stri
   }
   std::size_t bytes = 0;
   for (char16_t c : name) {
-    if (c < 0x20 || c == 0x7F) {
-      *reason = "it contains a control character";
-      return false;
-    }
-    if (c == u':') {
-      *reason =
-          "a drive letter or ':' (an alternate data stream on NTFS) would escape the work "
-          "directory";
-      return false;
-    }
-    if (std::u16string_view(u"<>\"|?*/").find(c) != std::u16string_view::npos) {
-      *reason = "it contains a character Windows does not allow in file names (< > \" | ? * /)";
-      return false;
-    }
-    if (c > 0x7E && !nonAscii) {
-      *reason =
-          "it contains characters outside printable ASCII: the launcher names files through "
-          "the system's ANSI code page, so such a name comes out right only on systems "
-          "whose code page holds those characters (--allow-non-ascii accepts it anyway)";
+    if (const char* problem = CharacterProblem(c, nonAscii)) {
+      *reason = problem;
       return false;
     }
     bytes += c > 0x7E ? 2 : 1;
@@ -97,30 +74,32 @@ bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16stri
               std::to_string(kMaxEntryNameBytes) + " under an ordinary temp directory";
     return false;
   }
+  return true;
+}
+
+// The name's components, between its backslashes, each one that Windows keeps as it is.
+bool SplitComponents(std::u16string_view name, std::vector<std::u16string>* components,
+                     std::string* reason) {
   components->clear();
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = std::min(name.find(u'\\', start), name.size());
     const std::u16string_view part = name.substr(start, end - start);
-    if (part.empty()) {
-      *reason = "it has an empty path component";
-      return false;
-    }
-    if (part == u"." || part == u"..") {
-      *reason = "a '.' or '..' component would escape the work directory";
-      return false;
-    }
-    if (part.back() == u'.' || part.back() == u' ') {
-      *reason = "a component ends in '.' or a blank, which Windows strips";
-      return false;
-    }
-    if (IsReservedDevice(part)) {
-      *reason = "a component is a reserved device name (CON, NUL, COM1, ...)";
+    if (const char* problem = ComponentProblem(part)) {
+      *reason = problem;
       return false;
     }
     components->emplace_back(part);
-    if (end == name.size()) break;
+    if (end == name.size()) return true;
     start = end + 1;
+  }
+}
+
+// The checks every name gets; `nonAscii` says whether characters above 0x7E may appear.
+bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16string>* components,
+               std::string* reason) {
+  if (!CheckCharacters(name, nonAscii, reason) || !SplitComponents(name, components, reason)) {
+    return false;
   }
   std::u16string upper(name);
   for (char16_t& c : upper) c = UpcaseUtf16(c);
@@ -131,32 +110,6 @@ bool CheckName(std::u16string_view name, bool nonAscii, std::vector<std::u16stri
   return true;
 }
 }  // namespace
-
-bool HasKnownCase(char16_t c) {
-  return c < 0x250 || (c >= 0x370 && c < 0x460) || (c >= 0x2E80 && c < 0xA000) ||
-         (c >= 0xAC00 && c < 0xD7A4) || (c >= 0xF900 && c < 0xFB00) || (c >= 0xFF00 && c < 0xFFF0);
-}
-
-char16_t UpcaseUtf16(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 0x20;
-  if (c < 0x80) return c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c == 0xB5) return 0x39C;
-  if (c >= 0x100 && c < 0x138 && c != 0x131) return c & ~1;  // Latin Extended-A, even = upper
-  if (c >= 0x139 && c < 0x149) return (c & 1) ? c : c - 1;
-  if (c >= 0x14A && c < 0x178) return c & ~1;
-  if (c == 0x17A || c == 0x17C || c == 0x17E) return c - 1;
-  if (c >= 0x3B1 && c <= 0x3CB) return c == 0x3C2 ? 0x3A3 : c - 0x20;
-  if (c == 0x3AC) return 0x386;
-  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
-  if (c == 0x3CC) return 0x38C;
-  if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
-  if (c >= 0x430 && c < 0x450) return c - 0x20;
-  if (c >= 0x450 && c < 0x460) return c - 0x50;
-  if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
-  return c;
-}
 
 bool MakeEntryName(std::string_view relativePath, const NameRules& rules, std::u16string* name,
                    std::string* reason) {

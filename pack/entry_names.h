@@ -17,17 +17,9 @@ inline constexpr std::size_t kMaxEntryNameBytes = 196;
 // The manifest the launcher keeps in the work directory; an entry of that name would clobber it.
 inline constexpr std::u16string_view kManifestName = u"ARCHIVE.LST";
 
-// Strict UTF-8 (no overlong forms, no surrogates) to UTF-16; false when `text` is not that.
-bool Utf8ToUtf16(std::string_view text, std::u16string* out);
-
 struct NameRules {
   bool allowNonAscii = false;
 };
-
-// Upper case as Windows' resource lookup applies it, for the characters whose mapping this tool
-// knows (ASCII, Latin-1, Greek, Cyrillic, full-width Latin, and scripts without case).
-char16_t UpcaseUtf16(char16_t c);
-bool HasKnownCase(char16_t c);
 
 // The entry name for a file at `relativePath` (UTF-8, '/' or '\' between components): backslashes,
 // upper case. False, with the reason, when the launcher could not extract it as that name.

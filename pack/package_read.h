@@ -3,11 +3,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "pack/byte_source.h"
-#include "pack/pe_image.h"
 #include "payload/entry_format.h"
+#include "pe/byte_source.h"
+#include "pe/image.h"
+
+// The resources that hold the payload entries: type "FILE", one name each.
+inline constexpr std::u16string_view kPayloadType = u"FILE";
+bool IsPayloadType(const ResourceKey& type);
 
 // One payload entry as the launcher meets it.
 struct PackageEntry {

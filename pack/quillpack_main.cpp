@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "pack/embedded_stub.h"
 #include "pack/package_build.h"
 #include "pack/package_read.h"
+#include "pe/utf16.h"
 
 namespace {
 const char kUsage[] =
@@ -92,75 +94,110 @@ int PrintVersion() {
   return 0;
 }
 
+// Reads the value of the option just met: the next argument, or null when there is none.
+using ValueReader = std::function<const char*()>;
+
+// An option's value `v` into `to`; `missing` is the problem when there is none.
+void TakeText(const char* v, std::string* to, const char* missing, std::string* problem) {
+  if (!v) {
+    *problem = missing;
+  } else {
+    *to = v;
+  }
+}
+
+// Takes `a` when it is one of `build`'s options for the tool itself (output, compression, stub,
+// names, messages), its value read through `value`. `problem` says what is wrong with it, if
+// anything. False when `a` is no such option.
+bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions* options,
+                    std::string* problem) {
+  if (a == "-o") {
+    TakeText(value(), &options->output, "-o needs a file name", problem);
+  } else if (a == "--preset") {
+    const char* v = value();
+    if (!v || !ParsePreset(v, &options->encoding)) {
+      *problem = "--preset takes 0..9, optionally with e";
+    }
+  } else if (a.starts_with("-j")) {
+    const char* v = a.size() > 2 ? a.c_str() + 2 : value();
+    char* end = nullptr;
+    const long n = v ? std::strtol(v, &end, 10) : 0;
+    if (!v || *end || n < 1 || n > 1024) {
+      *problem = "-j takes a number of threads";
+    } else {
+      options->jobs = static_cast<unsigned>(n);
+    }
+  } else if (a == "--stub") {
+    TakeText(value(), &options->stubPath, "--stub needs a file name", problem);
+  } else if (a == "--arch") {
+    const char* v = value();
+    const std::string arch = v ? v : "";
+    if (arch == "x86") {
+      options->arch = PeArch::kX86;
+    } else if (arch == "x64") {
+      options->arch = PeArch::kX64;
+    } else {
+      *problem = "--arch takes x86 or x64";
+    }
+  } else if (a == "--allow-non-ascii") {
+    options->names.allowNonAscii = true;
+  } else if (a == "--no-setup") {
+    options->noSetup = true;
+  } else if (a == "-q") {
+    options->quiet = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The same for the options of the installer's own face: icon, version information, execution
+// level, languages.
+bool TakeFaceOption(const std::string& a, const ValueReader& value, BuildOptions* options,
+                    std::string* problem) {
+  PublisherResources& publisher = options->publisher;
+  if (a == "--icon") {
+    const char* v = value();
+    TakeText(v && *v ? v : nullptr, &options->iconPath, "--icon needs an .ico file", problem);
+  } else if (a == "--version-info") {
+    const char* v = value();
+    *problem = AddVersionText(v ? v : "", &publisher.version);
+  } else if (a == "--file-version" || a == "--product-version") {
+    const char* v = value();
+    VersionNumber number;
+    if (!v || !ParseVersionNumber(v, &number)) {
+      *problem = a + " takes a version A.B.C.D of up to four numbers from 0 to 65535 (" +
+                 (v ? "not \"" + std::string(v) + "\"" : std::string("none given")) + ")";
+    } else {
+      (a == "--file-version" ? publisher.version.fileVersion : publisher.version.productVersion) =
+          number;
+    }
+  } else if (a == "--execution-level") {
+    const char* v = value();
+    ExecutionLevel level;
+    if (!v || !ParseExecutionLevel(v, &level)) {
+      *problem = "--execution-level takes requireAdministrator, highestAvailable or asInvoker";
+    } else {
+      publisher.level = level;
+    }
+  } else if (a == "--language") {
+    const char* v = value();
+    if (!v || !ParseFaces(v, &publisher.faces)) *problem = "--language takes zh-CN, en-US or both";
+  } else {
+    return false;
+  }
+  return true;
+}
+
 int Build(int argc, char** argv) {
   BuildOptions options;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (a == "-o") {
-      const char* v = value();
-      if (!v) return Usage("-o needs a file name");
-      options.output = v;
-    } else if (a == "--preset") {
-      const char* v = value();
-      if (!v || !ParsePreset(v, &options.encoding))
-        return Usage("--preset takes 0..9, optionally with e");
-    } else if (a.starts_with("-j")) {
-      const char* v = a.size() > 2 ? argv[i] + 2 : value();
-      char* end = nullptr;
-      const long n = v ? std::strtol(v, &end, 10) : 0;
-      if (!v || *end || n < 1 || n > 1024) return Usage("-j takes a number of threads");
-      options.jobs = static_cast<unsigned>(n);
-    } else if (a == "--stub") {
-      const char* v = value();
-      if (!v) return Usage("--stub needs a file name");
-      options.stubPath = v;
-    } else if (a == "--arch") {
-      const char* v = value();
-      const std::string arch = v ? v : "";
-      if (arch == "x86") {
-        options.arch = PeArch::kX86;
-      } else if (arch == "x64") {
-        options.arch = PeArch::kX64;
-      } else {
-        return Usage("--arch takes x86 or x64");
-      }
-    } else if (a == "--allow-non-ascii") {
-      options.names.allowNonAscii = true;
-    } else if (a == "--no-setup") {
-      options.noSetup = true;
-    } else if (a == "--icon") {
-      const char* v = value();
-      if (!v || !*v) return Usage("--icon needs an .ico file");
-      options.iconPath = v;
-    } else if (a == "--version-info") {
-      const char* v = value();
-      const std::string problem = AddVersionText(v ? v : "", &options.publisher.version);
+    const ValueReader value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    std::string problem;
+    if (TakeToolOption(a, value, &options, &problem) ||
+        TakeFaceOption(a, value, &options, &problem)) {
       if (!problem.empty()) return Usage(problem.c_str());
-    } else if (a == "--file-version" || a == "--product-version") {
-      const char* v = value();
-      VersionNumber number;
-      if (!v || !ParseVersionNumber(v, &number)) {
-        return Usage((a + " takes a version A.B.C.D of up to four numbers from 0 to 65535 (" +
-                      (v ? "not \"" + std::string(v) + "\"" : std::string("none given")) + ")")
-                         .c_str());
-      }
-      (a == "--file-version" ? options.publisher.version.fileVersion
-                             : options.publisher.version.productVersion) = number;
-    } else if (a == "--execution-level") {
-      const char* v = value();
-      ExecutionLevel level;
-      if (!v || !ParseExecutionLevel(v, &level)) {
-        return Usage("--execution-level takes requireAdministrator, highestAvailable or asInvoker");
-      }
-      options.publisher.level = level;
-    } else if (a == "--language") {
-      const char* v = value();
-      if (!v || !ParseFaces(v, &options.publisher.faces)) {
-        return Usage("--language takes zh-CN, en-US or both");
-      }
-    } else if (a == "-q") {
-      options.quiet = true;
     } else if (a == "--") {
       for (++i; i < argc; ++i) options.sources.push_back(argv[i]);
     } else if (a.size() > 1 && a[0] == '-') {

@@ -10,44 +10,16 @@ struct StreamOwner {
   lzma_stream stream = LZMA_STREAM_INIT;
   ~StreamOwner() { lzma_end(&stream); }
 };
-}  // namespace
 
-bool EncodeStream(std::FILE* input, const EntryEncoding& encoding, const StreamSink& sink,
-                  const InputProgress& progress, EncodedStream* result, std::string* error) {
-  lzma_options_lzma options = {};
-  const std::uint32_t preset =
-      static_cast<std::uint32_t>(encoding.preset) | (encoding.extreme ? LZMA_PRESET_EXTREME : 0);
-  if (encoding.preset < 0 || encoding.preset > 9 || lzma_lzma_preset(&options, preset)) {
-    *error = "unsupported preset";
-    return false;
-  }
-  if (encoding.lc >= 0) options.lc = static_cast<std::uint32_t>(encoding.lc);
-  if (encoding.lp >= 0) options.lp = static_cast<std::uint32_t>(encoding.lp);
-  if (encoding.pb >= 0) options.pb = static_cast<std::uint32_t>(encoding.pb);
-  if (encoding.dictionarySize) options.dict_size = encoding.dictionarySize;
-  // LZMA1EXT without flags leaves out the end marker: the header's size ends the stream.
-  options.ext_flags = 0;
-  options.ext_size_low = UINT32_MAX;
-  options.ext_size_high = UINT32_MAX;
-  const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-  StreamOwner owner;
-  lzma_stream& stream = owner.stream;
-  const lzma_ret started = lzma_raw_encoder(&stream, filters);
-  if (started != LZMA_OK) {
-    *error = started == LZMA_MEM_ERROR ? "out of memory for the encoder"
-                                       : "the encoder refused the settings";
-    return false;
-  }
-  result->properties = JoinProperties(options.lc, options.lp, options.pb);
-  result->dictionarySize = options.dict_size;
-  result->inputSize = 0;
-  result->streamSize = 0;
-
+// Runs `input` through the started encoder `stream` to its end, handing each piece of output to
+// `sink`, in blocks of 1 MiB both ways.
+bool Pump(std::FILE* input, lzma_stream* stream, const StreamSink& sink,
+          const InputProgress& progress, EncodedStream* result, std::string* error) {
   constexpr std::size_t kBlock = 1 << 20;
   std::vector<std::uint8_t> in(kBlock), out(kBlock);
   bool finishing = false;
   for (;;) {
-    if (stream.avail_in == 0 && !finishing) {
+    if (stream->avail_in == 0 && !finishing) {
       const std::size_t n = std::fread(in.data(), 1, in.size(), input);
       if (n < in.size() && std::ferror(input)) {
         *error = "read error";
@@ -55,14 +27,14 @@ bool EncodeStream(std::FILE* input, const EntryEncoding& encoding, const StreamS
       }
       result->inputSize += n;
       if (progress && n) progress(n);
-      stream.next_in = in.data();
-      stream.avail_in = n;
+      stream->next_in = in.data();
+      stream->avail_in = n;
       finishing = n == 0;
     }
-    stream.next_out = out.data();
-    stream.avail_out = out.size();
-    const lzma_ret ret = lzma_code(&stream, finishing ? LZMA_FINISH : LZMA_RUN);
-    const std::size_t produced = out.size() - stream.avail_out;
+    stream->next_out = out.data();
+    stream->avail_out = out.size();
+    const lzma_ret ret = lzma_code(stream, finishing ? LZMA_FINISH : LZMA_RUN);
+    const std::size_t produced = out.size() - stream->avail_out;
     if (produced) {
       if (!sink(out.data(), produced)) {
         *error = "could not store the compressed data";
@@ -76,6 +48,30 @@ bool EncodeStream(std::FILE* input, const EntryEncoding& encoding, const StreamS
       return false;
     }
   }
+}
+}  // namespace
+
+bool EncodeStream(std::FILE* input, const EntryEncoding& encoding, const StreamSink& sink,
+                  const InputProgress& progress, EncodedStream* result, std::string* error) {
+  lzma_options_lzma options = {};
+  if (!LzmaOptions(encoding, &options, error)) return false;
+  // LZMA1EXT without flags leaves out the end marker: the header's size ends the stream.
+  options.ext_flags = 0;
+  options.ext_size_low = UINT32_MAX;
+  options.ext_size_high = UINT32_MAX;
+  const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  StreamOwner owner;
+  const lzma_ret started = lzma_raw_encoder(&owner.stream, filters);
+  if (started != LZMA_OK) {
+    *error = started == LZMA_MEM_ERROR ? "out of memory for the encoder"
+                                       : "the encoder refused the settings";
+    return false;
+  }
+  result->properties = JoinProperties(options.lc, options.lp, options.pb);
+  result->dictionarySize = options.dict_size;
+  result->inputSize = 0;
+  result->streamSize = 0;
+  return Pump(input, &owner.stream, sink, progress, result, error);
 }
 
 bool MakeEntryHeader(const EncodedStream& stream, std::uint8_t (&header)[kEntryHeaderSize],

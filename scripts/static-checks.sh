@@ -6,7 +6,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-dirs=(base fsutil launcher payload progress handoff pack)
+dirs=(base fsutil launcher payload progress handoff pe pack)
 if (($#)); then
   files=("$@")
 else

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "pack/package_read.h"
-#include "pack/pe_image.h"
-#include "pack/resource_writer.h"
+#include "pe/image.h"
+#include "pe/resource_writer.h"
 
 namespace {
 void Require(bool condition, const char* what) {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "pack/icon_file.h"
-#include "pack/publisher_resources.h"
-#include "pack/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/manifest.h"
+#include "pe/version_info.h"
 
 namespace {
 void Require(bool condition, const char* what) {

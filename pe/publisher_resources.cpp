@@ -1,4 +1,4 @@
-#include "pack/publisher_resources.h"
+#include "pe/publisher_resources.h"
 
 #include <algorithm>
 #include <set>
@@ -6,9 +6,6 @@
 namespace {
 constexpr std::uint16_t kDialogId = 101;
 constexpr std::uint16_t kMainIconGroup = 1;
-
-constexpr std::string_view kLevelNames[] = {"asInvoker", "highestAvailable",
-                                            "requireAdministrator"};
 
 bool IsType(const OutputResource& r, std::uint16_t type) {
   return !r.type.isName && r.type.id == type;
@@ -26,8 +23,6 @@ bool BytesOf(const OutputResource& r, std::span<const std::uint8_t> stub,
   *bytes = stub.subspan(r.stubOffset, r.size);
   return true;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Keeps the faces asked for. An installer for English alone carries nothing in Chinese: its other
 // resources move to language 1033, unless the stub has them there already.
@@ -174,20 +169,6 @@ bool ChangeLevel(ExecutionLevel level, std::span<const std::uint8_t> stub,
 }
 }  // namespace
 
-bool ParseExecutionLevel(std::string_view text, ExecutionLevel* level) {
-  for (std::size_t i = 0; i < std::size(kLevelNames); ++i) {
-    if (text == kLevelNames[i]) {
-      *level = static_cast<ExecutionLevel>(i);
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string_view ExecutionLevelName(ExecutionLevel level) {
-  return kLevelNames[static_cast<std::size_t>(level)];
-}
-
 bool ParseFaces(std::string_view text, Faces* faces) {
   if (text == "both") {
     *faces = Faces::kBoth;
@@ -199,31 +180,6 @@ bool ParseFaces(std::string_view text, Faces* faces) {
     return false;
   }
   return true;
-}
-
-bool SetExecutionLevel(std::string_view manifest, ExecutionLevel level, std::string* out) {
-  const std::size_t element = manifest.find("<requestedExecutionLevel");
-  if (element == std::string_view::npos) return false;
-  const std::size_t close = manifest.find('>', element);
-  if (close == std::string_view::npos) return false;
-  // The attribute "level" itself: preceded by a blank, followed by = and a quoted value.
-  for (std::size_t at = manifest.find("level", element + 1); at < close;
-       at = manifest.find("level", at + 1)) {
-    if (!IsBlank(manifest[at - 1])) continue;
-    std::size_t p = at + 5;
-    while (p < close && IsBlank(manifest[p])) ++p;
-    if (p >= close || manifest[p] != '=') continue;
-    ++p;
-    while (p < close && IsBlank(manifest[p])) ++p;
-    if (p >= close || (manifest[p] != '"' && manifest[p] != '\'')) return false;
-    const std::size_t end = manifest.find(manifest[p], p + 1);
-    if (end == std::string_view::npos || end > close) return false;
-    *out = std::string(manifest.substr(0, p + 1));
-    *out += ExecutionLevelName(level);
-    *out += manifest.substr(end);
-    return true;
-  }
-  return false;
 }
 
 bool ApplyPublisherResources(const PublisherResources& changes, std::span<const std::uint8_t> stub,

@@ -1,4 +1,4 @@
-#include "pack/publisher_resources.h"
+#include "pe/publisher_resources.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <functional>
 #include <iterator>
 
-#include "pack/pe_image.h"
+#include "pe/image.h"
 #include "payload/entry_format.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/pe_image.h"
+#include "pe/image.h"
 
 struct OutputResource {
   ResourceKey type;

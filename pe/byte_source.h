@@ -1,11 +1,10 @@
-// Random-access reading of an executable, from memory (fuzzing, the embedded stub) or from a file
-// (installers of any size, read piece by piece).
+// Random-access reading of an executable, whatever holds it: bytes in memory (fuzzing, the embedded
+// stub), or a file read piece by piece (the tool's own source, for installers of any size).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <span>
-#include <string>
 
 class ByteSource {
  public:
@@ -23,21 +22,6 @@ class MemorySource final : public ByteSource {
 
  private:
   std::span<const std::uint8_t> bytes_;
-};
-
-class FileSource final : public ByteSource {
- public:
-  FileSource() = default;
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-  bool Open(const std::string& path, std::string* error);
-  std::uint64_t Size() const override { return size_; }
-  bool Read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
-
- private:
-  std::FILE* file_ = nullptr;
-  std::uint64_t size_ = 0;
 };
 
 // 64-bit seeking on both sides of the build.

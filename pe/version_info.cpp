@@ -1,10 +1,10 @@
-#include "pack/version_info.h"
+#include "pe/version_info.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "pack/entry_names.h"
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
+#include "pe/utf16.h"
 
 namespace {
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BDu;
@@ -24,11 +24,6 @@ constexpr std::string_view kStandardKeys[] = {
     "InternalName", "LegalCopyright", "LegalTrademarks", "OriginalFilename",
     "PrivateBuild", "ProductName",    "ProductVersion",  "SpecialBuild"};
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 std::size_t Align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
 
 bool ParseBlock(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end, int depth,
@@ -142,8 +137,8 @@ void SetText(VersionBlock* table, std::u16string_view key, std::u16string_view t
 }
 
 void SetNumber(VersionBlock* root, std::size_t offset, const VersionNumber& n) {
-  WriteLe32(&root->value[offset], std::uint32_t{n[0]} << 16 | n[1]);
-  WriteLe32(&root->value[offset + 4], std::uint32_t{n[2]} << 16 | n[3]);
+  Put32(&root->value[offset], std::uint32_t{n[0]} << 16 | n[1]);
+  Put32(&root->value[offset + 4], std::uint32_t{n[2]} << 16 | n[3]);
 }
 }  // namespace
 
@@ -172,7 +167,7 @@ std::string VersionNumberText(const VersionNumber& n) {
 bool ParseVersionInfo(std::span<const std::uint8_t> bytes, VersionBlock* root, std::string* error) {
   if (!ParseBlock(bytes, 0, bytes.size(), 0, root, error)) return false;
   if (root->key != u"VS_VERSION_INFO" || root->value.size() != kFixedSize ||
-      ReadLe32(root->value.data()) != kFixedSignature) {
+      Le32(root->value.data()) != kFixedSignature) {
     *error = "the version information does not start with its fixed record";
     return false;
   }
@@ -198,10 +193,10 @@ std::string_view StandardVersionKeyFor(std::string_view key) {
 
 VersionBlock EmptyVersionInfo(std::uint16_t language) {
   VersionBlock root{u"VS_VERSION_INFO", 0, std::vector<std::uint8_t>(kFixedSize), {}};
-  WriteLe32(&root.value[0], kFixedSignature);
-  WriteLe32(&root.value[4], 0x10000);   // structure version 1.0
-  WriteLe32(&root.value[32], 0x40004);  // VOS_NT_WINDOWS32
-  WriteLe32(&root.value[36], 1);        // VFT_APP
+  Put32(&root.value[0], kFixedSignature);
+  Put32(&root.value[4], 0x10000);   // structure version 1.0
+  Put32(&root.value[32], 0x40004);  // VOS_NT_WINDOWS32
+  Put32(&root.value[36], 1);        // VFT_APP
   VersionBlock table{TableKey(language, kUnicodeCodePage), 1, {}, {}};
   root.children.push_back(VersionBlock{std::u16string(kStringFileInfo), 1, {}, {table}});
   std::vector<std::uint8_t> pair(4);

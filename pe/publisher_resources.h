@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "pack/icon_file.h"
-#include "pack/resource_writer.h"
-#include "pack/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/manifest.h"
+#include "pe/resource_writer.h"
+#include "pe/version_info.h"
 
 inline constexpr std::uint16_t kRtIcon = 3;
 inline constexpr std::uint16_t kRtDialog = 5;
@@ -22,10 +23,6 @@ inline constexpr std::uint16_t kRtVersion = 16;
 inline constexpr std::uint16_t kRtManifest = 24;
 inline constexpr std::uint16_t kChineseSimplified = 2052;
 inline constexpr std::uint16_t kEnglishUs = 1033;
-
-enum class ExecutionLevel { kAsInvoker, kHighestAvailable, kRequireAdministrator };
-bool ParseExecutionLevel(std::string_view text, ExecutionLevel* level);
-std::string_view ExecutionLevelName(ExecutionLevel level);
 
 // The faces an installer carries: the string table and the progress dialog in Chinese
 // (Simplified), in English (United States), or both, Windows choosing by the user's language.
@@ -43,7 +40,3 @@ struct PublisherResources {
 // as `changes` ask. False, with what the stub lacks, when it cannot be done.
 bool ApplyPublisherResources(const PublisherResources& changes, std::span<const std::uint8_t> stub,
                              std::vector<OutputResource>* resources, std::string* error);
-
-// The manifest with the level attribute of its requestedExecutionLevel element set to `level`;
-// nothing else changes. False when the manifest has no such attribute.
-bool SetExecutionLevel(std::string_view manifest, ExecutionLevel level, std::string* out);

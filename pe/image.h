@@ -1,13 +1,14 @@
-// Reading a PE32 (x86) or PE32+ (x64) image: headers, section table, the resource tree and what lies past the sections
-// (a signature, other trailing data). Every offset and length read from the file is checked against
-// the file before use; a malformed image yields an error text, never a read outside the file.
+// Reading a PE32 (x86) or PE32+ (x64) image: headers, section table, the resource tree and what
+// lies past the sections (a signature, other trailing data). Every offset and length read from the
+// file is checked against the file before use; a malformed image yields an error text, never a read
+// outside the file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "pack/byte_source.h"
+#include "pe/byte_source.h"
 
 inline constexpr int kResourceDirectoryIndex = 2;
 inline constexpr int kSecurityDirectoryIndex = 4;
@@ -113,4 +114,3 @@ class PeChecksum {
 
 // Text of a resource key for people: the name as UTF-8, or "#id".
 std::string KeyText(const ResourceKey& key);
-std::string Utf16ToUtf8(std::u16string_view text);

@@ -1,11 +1,11 @@
-#include "pack/pe_image.h"
+#include "pe/image.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "pack/entry_names.h"
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
+#include "pe/utf16.h"
 
 namespace {
 constexpr std::uint16_t kPe32Magic = 0x10B;
@@ -16,8 +16,6 @@ constexpr std::uint32_t kMaxSections = 96;              // the loader's own limi
 constexpr std::size_t kMaxResourceItems = 1'000'000;    // far beyond any real package
 constexpr std::size_t kMaxDirectoryVisits = 2'000'000;  // bounds the work on shared subtrees
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -82,8 +80,8 @@ struct TreeReader {
     entries->reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       Entry e;
-      if (!ReadKey(ReadLe32(&raw[8 * i]), &e.key)) return false;
-      const std::uint32_t target = ReadLe32(&raw[8 * i + 4]);
+      if (!ReadKey(Le32(&raw[8 * i]), &e.key)) return false;
+      const std::uint32_t target = Le32(&raw[8 * i + 4]);
       e.subdirectory = (target & kSubdirectoryFlag) != 0;
       e.offset = target & ~kSubdirectoryFlag;
       entries->push_back(std::move(e));
@@ -91,6 +89,31 @@ struct TreeReader {
     return true;
   }
 
+  // One leaf of the tree: the data entry that says where a resource's bytes are.
+  bool ReadItem(const Entry& type, const Entry& name, const Entry& language,
+                std::vector<ResourceItem>* items) {
+    if (language.subdirectory || language.key.isName) {
+      return Fail("a language entry that is not a data entry");
+    }
+    if (items->size() >= kMaxResourceItems) return Fail("too many resources");
+    std::uint8_t data[16];
+    if (!ReadAt(language.offset, data)) return false;
+    ResourceItem item;
+    item.type = type.key;
+    item.name = name.key;
+    item.language = language.key.id;
+    const std::uint32_t rva = Le32(data);
+    item.size = Le32(data + 4);
+    item.codePage = Le32(data + 8);
+    if (!RvaToFileOffset(image, rva, item.size, &item.fileOffset)) {
+      return Fail("the data of " + KeyText(type.key) + "/" + KeyText(name.key) +
+                  " lies outside the file");
+    }
+    items->push_back(std::move(item));
+    return true;
+  }
+
+  // Types, their names, the names' languages: three levels, as Windows reads them.
   bool ReadTree(std::vector<ResourceItem>* items) {
     std::vector<Entry> types, names, languages;
     if (!ReadDirectory(0, &types)) return false;
@@ -101,30 +124,165 @@ struct TreeReader {
         if (!name.subdirectory) return Fail("a name without a language directory");
         if (!ReadDirectory(name.offset, &languages)) return false;
         for (const Entry& language : languages) {
-          if (language.subdirectory || language.key.isName) {
-            return Fail("a language entry that is not a data entry");
-          }
-          if (items->size() >= kMaxResourceItems) return Fail("too many resources");
-          std::uint8_t data[16];
-          if (!ReadAt(language.offset, data)) return false;
-          ResourceItem item;
-          item.type = type.key;
-          item.name = name.key;
-          item.language = language.key.id;
-          const std::uint32_t rva = ReadLe32(data);
-          item.size = ReadLe32(data + 4);
-          item.codePage = ReadLe32(data + 8);
-          if (!RvaToFileOffset(image, rva, item.size, &item.fileOffset)) {
-            return Fail("the data of " + KeyText(type.key) + "/" + KeyText(name.key) +
-                        " lies outside the file");
-          }
-          items->push_back(std::move(item));
+          if (!ReadItem(type, name, language, items)) return false;
         }
       }
     }
     return true;
   }
 };
+
+// The DOS header, the PE signature and file header, and the optional header's bytes, which tell
+// the kind of image.
+bool ReadFileHeaders(const ByteSource& source, PeImage* image, std::vector<std::uint8_t>* opt,
+                     std::string* error) {
+  std::uint8_t dos[64];
+  if (!source.Read(0, dos) || dos[0] != 'M' || dos[1] != 'Z') {
+    *error = "not a Windows executable (no MZ header)";
+    return false;
+  }
+  image->peOffset = Le32(dos + 0x3C);
+  std::uint8_t coff[24];
+  if (!source.Read(image->peOffset, coff) || coff[0] != 'P' || coff[1] != 'E' || coff[2] ||
+      coff[3]) {
+    *error = "not a PE image (no PE signature)";
+    return false;
+  }
+  const std::uint16_t machine = Le16(coff + 4);
+  image->numberOfSections = Le16(coff + 6);
+  image->timeDateStamp = Le32(coff + 8);
+  image->pointerToSymbolTable = Le32(coff + 12);
+  const std::uint16_t optionalSize = Le16(coff + 20);
+  image->optionalHeaderOffset = image->peOffset + 24;
+  opt->assign(optionalSize, 0);
+  if (optionalSize < kOptDataDirectoriesPe32 || !source.Read(image->optionalHeaderOffset, *opt)) {
+    *error = "truncated optional header";
+    return false;
+  }
+  const std::uint16_t magic = Le16(opt->data());
+  if (magic == kPe32Magic && machine == kMachineI386) {
+    image->arch = PeArch::kX86;
+    image->dataDirectoriesOffset = kOptDataDirectoriesPe32;
+  } else if (magic == kPe32PlusMagic && machine == kMachineAmd64) {
+    image->arch = PeArch::kX64;
+    image->dataDirectoriesOffset = kOptDataDirectoriesPe32Plus;
+  } else {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "neither an x86 (PE32) nor an x64 (PE32+) image (magic 0x%X, machine 0x%X)",
+                  magic, machine);
+    *error = text;
+    return false;
+  }
+  return true;
+}
+
+// The optional header's alignments, sizes and data directories.
+bool ReadOptionalHeader(std::span<const std::uint8_t> opt, PeImage* image, std::string* error) {
+  image->sectionAlignment = Le32(&opt[32]);
+  image->fileAlignment = Le32(&opt[36]);
+  image->sizeOfImage = Le32(&opt[kOptSizeOfImage]);
+  image->sizeOfHeaders = Le32(&opt[kOptSizeOfHeaders]);
+  image->checkSum = Le32(&opt[kOptCheckSum]);
+  // NumberOfRvaAndSizes is the field just before the data directories.
+  if (image->dataDirectoriesOffset > opt.size()) {
+    *error = "truncated optional header";
+    return false;
+  }
+  image->numberOfRvaAndSizes = Le32(&opt[image->dataDirectoriesOffset - 4]);
+  if (!IsPowerOfTwo(image->fileAlignment) || !IsPowerOfTwo(image->sectionAlignment) ||
+      image->fileAlignment > 0x10000 || image->sectionAlignment < image->fileAlignment) {
+    *error = "invalid section or file alignment";
+    return false;
+  }
+  const std::uint32_t directoryCount =
+      std::min<std::uint32_t>(image->numberOfRvaAndSizes, kDataDirectoryCount);
+  const std::uint32_t dirs = image->dataDirectoriesOffset;
+  if (dirs + 8 * directoryCount > opt.size()) {
+    *error = "the optional header is too small for its data directories";
+    return false;
+  }
+  for (std::uint32_t i = 0; i < directoryCount; ++i) {
+    image->directories[i] = {Le32(&opt[dirs + 8 * i]), Le32(&opt[dirs + 8 * i + 4])};
+  }
+  return true;
+}
+
+// The section table, right after the optional header, and where the sections' raw data ends.
+bool ReadSectionTable(const ByteSource& source, std::size_t optionalSize, PeImage* image,
+                      std::string* error) {
+  if (image->numberOfSections > kMaxSections) {
+    *error = "too many sections";
+    return false;
+  }
+  image->sectionTableOffset =
+      image->optionalHeaderOffset + static_cast<std::uint32_t>(optionalSize);
+  std::vector<std::uint8_t> table(std::size_t{image->numberOfSections} * kSectionHeaderSize);
+  if (!source.Read(image->sectionTableOffset, table)) {
+    *error = "truncated section table";
+    return false;
+  }
+  image->endOfSections = std::min<std::uint64_t>(image->sizeOfHeaders, image->fileSize);
+  for (std::size_t i = 0; i < image->numberOfSections; ++i) {
+    const std::uint8_t* h = &table[i * kSectionHeaderSize];
+    PeSection s;
+    std::copy(h, h + 8, s.name);
+    s.virtualSize = Le32(h + 8);
+    s.virtualAddress = Le32(h + 12);
+    s.rawSize = Le32(h + 16);
+    s.rawPointer = Le32(h + 20);
+    s.characteristics = Le32(h + 36);
+    if (s.rawSize && std::uint64_t{s.rawPointer} + s.rawSize > image->fileSize) {
+      *error = "section " + std::string(s.name, strnlen(s.name, 8)) + " extends past the file";
+      return false;
+    }
+    if (s.rawSize)
+      image->endOfSections =
+          std::max<std::uint64_t>(image->endOfSections, std::uint64_t{s.rawPointer} + s.rawSize);
+    image->sections.push_back(s);
+  }
+  return true;
+}
+
+// What lies past the sections: a signature where the security directory says so, and anything
+// else, which a new resource section would not keep.
+bool MeasureTrailingData(PeImage* image, std::string* error) {
+  const DataDirectory security = image->directories[kSecurityDirectoryIndex];
+  std::uint64_t signatureBytes = 0;
+  if (security.size) {
+    if (security.address < image->endOfSections ||
+        std::uint64_t{security.address} + security.size > image->fileSize) {
+      *error = "the signature lies outside the file's trailing data";
+      return false;
+    }
+    image->signature = true;
+    signatureBytes = security.size;
+  }
+  image->trailingBytes = image->fileSize - image->endOfSections - signatureBytes;
+  // Signing tools pad the file to 8 bytes before the certificate table.
+  if (image->signature && image->trailingBytes < 8) image->trailingBytes = 0;
+  return true;
+}
+
+// The section that holds the resource directory, and the resource tree.
+bool ReadResources(const ByteSource& source, PeImage* image, std::string* error) {
+  const DataDirectory resources = image->directories[kResourceDirectoryIndex];
+  if (resources.address == 0 || resources.size == 0) return true;
+  for (std::size_t i = 0; i < image->sections.size(); ++i) {
+    const PeSection& s = image->sections[i];
+    const std::uint32_t extent = std::max(s.virtualSize, s.rawSize);
+    if (resources.address >= s.virtualAddress && resources.address - s.virtualAddress < extent) {
+      image->resourceSection = static_cast<int>(i);
+      break;
+    }
+  }
+  if (image->resourceSection < 0) {
+    *error = "resource directory: not inside any section";
+    return false;
+  }
+  TreeReader reader{source, *image, resources.address, resources.size, 0, error};
+  return reader.ReadTree(&image->resources);
+}
 }  // namespace
 
 const char* ArchDescription(PeArch arch) {
@@ -172,131 +330,11 @@ bool RvaToFileOffset(const PeImage& image, std::uint32_t rva, std::uint32_t size
 bool ReadPeImage(const ByteSource& source, PeImage* image, std::string* error) {
   *image = PeImage{};
   image->fileSize = source.Size();
-  std::uint8_t dos[64];
-  if (!source.Read(0, dos) || dos[0] != 'M' || dos[1] != 'Z') {
-    *error = "not a Windows executable (no MZ header)";
-    return false;
-  }
-  image->peOffset = ReadLe32(dos + 0x3C);
-  std::uint8_t coff[24];
-  if (!source.Read(image->peOffset, coff) || coff[0] != 'P' || coff[1] != 'E' || coff[2] ||
-      coff[3]) {
-    *error = "not a PE image (no PE signature)";
-    return false;
-  }
-  const std::uint16_t machine = Le16(coff + 4);
-  image->numberOfSections = Le16(coff + 6);
-  image->timeDateStamp = ReadLe32(coff + 8);
-  image->pointerToSymbolTable = ReadLe32(coff + 12);
-  const std::uint16_t optionalSize = Le16(coff + 20);
-  image->optionalHeaderOffset = image->peOffset + 24;
-  std::vector<std::uint8_t> opt(optionalSize);
-  if (optionalSize < kOptDataDirectoriesPe32 || !source.Read(image->optionalHeaderOffset, opt)) {
-    *error = "truncated optional header";
-    return false;
-  }
-  const std::uint16_t magic = Le16(opt.data());
-  if (magic == kPe32Magic && machine == kMachineI386) {
-    image->arch = PeArch::kX86;
-    image->dataDirectoriesOffset = kOptDataDirectoriesPe32;
-  } else if (magic == kPe32PlusMagic && machine == kMachineAmd64) {
-    image->arch = PeArch::kX64;
-    image->dataDirectoriesOffset = kOptDataDirectoriesPe32Plus;
-  } else {
-    char text[96];
-    std::snprintf(text, sizeof text,
-                  "neither an x86 (PE32) nor an x64 (PE32+) image (magic 0x%X, machine 0x%X)",
-                  magic, machine);
-    *error = text;
-    return false;
-  }
-  image->sectionAlignment = ReadLe32(&opt[32]);
-  image->fileAlignment = ReadLe32(&opt[36]);
-  image->sizeOfImage = ReadLe32(&opt[kOptSizeOfImage]);
-  image->sizeOfHeaders = ReadLe32(&opt[kOptSizeOfHeaders]);
-  image->checkSum = ReadLe32(&opt[kOptCheckSum]);
-  // NumberOfRvaAndSizes is the field just before the data directories.
-  if (image->dataDirectoriesOffset > optionalSize) {
-    *error = "truncated optional header";
-    return false;
-  }
-  image->numberOfRvaAndSizes = ReadLe32(&opt[image->dataDirectoriesOffset - 4]);
-  if (!IsPowerOfTwo(image->fileAlignment) || !IsPowerOfTwo(image->sectionAlignment) ||
-      image->fileAlignment > 0x10000 || image->sectionAlignment < image->fileAlignment) {
-    *error = "invalid section or file alignment";
-    return false;
-  }
-  const std::uint32_t directoryCount =
-      std::min<std::uint32_t>(image->numberOfRvaAndSizes, kDataDirectoryCount);
-  const std::uint32_t dirs = image->dataDirectoriesOffset;
-  if (dirs + 8 * directoryCount > optionalSize) {
-    *error = "the optional header is too small for its data directories";
-    return false;
-  }
-  for (std::uint32_t i = 0; i < directoryCount; ++i) {
-    image->directories[i] = {ReadLe32(&opt[dirs + 8 * i]), ReadLe32(&opt[dirs + 8 * i + 4])};
-  }
-  if (image->numberOfSections > kMaxSections) {
-    *error = "too many sections";
-    return false;
-  }
-  image->sectionTableOffset = image->optionalHeaderOffset + optionalSize;
-  std::vector<std::uint8_t> table(std::size_t{image->numberOfSections} * kSectionHeaderSize);
-  if (!source.Read(image->sectionTableOffset, table)) {
-    *error = "truncated section table";
-    return false;
-  }
-  image->endOfSections = std::min<std::uint64_t>(image->sizeOfHeaders, image->fileSize);
-  for (std::size_t i = 0; i < image->numberOfSections; ++i) {
-    const std::uint8_t* h = &table[i * kSectionHeaderSize];
-    PeSection s;
-    std::copy(h, h + 8, s.name);
-    s.virtualSize = ReadLe32(h + 8);
-    s.virtualAddress = ReadLe32(h + 12);
-    s.rawSize = ReadLe32(h + 16);
-    s.rawPointer = ReadLe32(h + 20);
-    s.characteristics = ReadLe32(h + 36);
-    if (s.rawSize && std::uint64_t{s.rawPointer} + s.rawSize > image->fileSize) {
-      *error = "section " + std::string(s.name, strnlen(s.name, 8)) + " extends past the file";
-      return false;
-    }
-    if (s.rawSize)
-      image->endOfSections =
-          std::max<std::uint64_t>(image->endOfSections, std::uint64_t{s.rawPointer} + s.rawSize);
-    image->sections.push_back(s);
-  }
-
-  const DataDirectory security = image->directories[kSecurityDirectoryIndex];
-  std::uint64_t signatureBytes = 0;
-  if (security.size) {
-    if (security.address < image->endOfSections ||
-        std::uint64_t{security.address} + security.size > image->fileSize) {
-      *error = "the signature lies outside the file's trailing data";
-      return false;
-    }
-    image->signature = true;
-    signatureBytes = security.size;
-  }
-  image->trailingBytes = image->fileSize - image->endOfSections - signatureBytes;
-  // Signing tools pad the file to 8 bytes before the certificate table.
-  if (image->signature && image->trailingBytes < 8) image->trailingBytes = 0;
-
-  const DataDirectory resources = image->directories[kResourceDirectoryIndex];
-  if (resources.address == 0 || resources.size == 0) return true;
-  for (std::size_t i = 0; i < image->sections.size(); ++i) {
-    const PeSection& s = image->sections[i];
-    const std::uint32_t extent = std::max(s.virtualSize, s.rawSize);
-    if (resources.address >= s.virtualAddress && resources.address - s.virtualAddress < extent) {
-      image->resourceSection = static_cast<int>(i);
-      break;
-    }
-  }
-  if (image->resourceSection < 0) {
-    *error = "resource directory: not inside any section";
-    return false;
-  }
-  TreeReader reader{source, *image, resources.address, resources.size, 0, error};
-  return reader.ReadTree(&image->resources);
+  std::vector<std::uint8_t> optionalHeader;
+  return ReadFileHeaders(source, image, &optionalHeader, error) &&
+         ReadOptionalHeader(optionalHeader, image, error) &&
+         ReadSectionTable(source, optionalHeader.size(), image, error) &&
+         MeasureTrailingData(image, error) && ReadResources(source, image, error);
 }
 
 void PeChecksum::Add(const std::uint8_t* data, std::size_t size) {
@@ -311,33 +349,6 @@ void PeChecksum::Add(const std::uint8_t* data, std::size_t size) {
 std::uint32_t PeChecksum::Finish() const {
   const std::uint32_t folded = (sum_ & 0xFFFF) + (sum_ >> 16);
   return static_cast<std::uint32_t>((folded & 0xFFFF) + position_);
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::string KeyText(const ResourceKey& key) {

@@ -1,4 +1,4 @@
-#include "pack/resource_writer.h"
+#include "pe/resource_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "pack/icon_file.h"
+#include "pe/icon_file.h"
 
 #include <algorithm>
 #include <array>
 
-#include "payload/entry_format.h"
+#include "pe/little_endian.h"
 
 namespace {
 constexpr std::uint16_t kIconType = 1;
@@ -15,18 +15,18 @@ constexpr std::array<std::uint8_t, 12> kPngEnd = {0,   0,   0,    0,    'I',  'E
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kLargestSide = 256;  // what an icon directory entry can describe
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t Be32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 bool IsPng(std::span<const std::uint8_t> data) {
   return data.size() >= kPngSignature.size() &&
          std::equal(kPngSignature.begin(), kPngSignature.end(), data.begin());
+}
+
+// Where an icon file's directory of `count` images ends.
+std::uint64_t DirectoryEnd(std::uint16_t count) {
+  return kIconDirectoryHeaderSize + std::uint64_t{count} * kIconFileEntrySize;
 }
 
 std::string Dimensions(std::uint32_t width, std::uint32_t height) {
@@ -67,15 +67,15 @@ bool CheckPng(std::span<const std::uint8_t> data, IconImage* image, std::uint32_
 // row padded to 4 bytes, all of it within the image.
 bool CheckBitmap(std::span<const std::uint8_t> data, IconImage* image, std::uint32_t width,
                  std::uint32_t height, std::string* why) {
-  if (data.size() < 40 || ReadLe32(&data[0]) < 40 || ReadLe32(&data[0]) > data.size()) {
+  if (data.size() < 40 || Le32(&data[0]) < 40 || Le32(&data[0]) > data.size()) {
     *why = "neither a PNG image nor a bitmap with a complete header";
     return false;
   }
-  const std::uint32_t headerSize = ReadLe32(&data[0]);
-  const std::int32_t w = static_cast<std::int32_t>(ReadLe32(&data[4]));
-  const std::int32_t h2 = static_cast<std::int32_t>(ReadLe32(&data[8]));
+  const std::uint32_t headerSize = Le32(&data[0]);
+  const std::int32_t w = static_cast<std::int32_t>(Le32(&data[4]));
+  const std::int32_t h2 = static_cast<std::int32_t>(Le32(&data[8]));
   const std::uint16_t planes = Le16(&data[12]), bits = Le16(&data[14]);
-  const std::uint32_t compression = ReadLe32(&data[16]), coloursUsed = ReadLe32(&data[32]);
+  const std::uint32_t compression = Le32(&data[16]), coloursUsed = Le32(&data[32]);
   // The height counts the colour rows and the mask rows.
   if (w != static_cast<std::int32_t>(width) || h2 != 2 * static_cast<std::int32_t>(height)) {
     *why = "a bitmap of " + std::to_string(w) + "x" + std::to_string(h2) +
@@ -112,11 +112,10 @@ bool CheckBitmap(std::span<const std::uint8_t> data, IconImage* image, std::uint
   if (!image->bitCount) image->bitCount = bits;
   return true;
 }
-}  // namespace
 
-bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* images,
-                   std::string* error) {
-  images->clear();
+// The file's header: an icon file's, with at least one image and room for its directory.
+bool ReadIconDirectory(std::span<const std::uint8_t> file, std::uint16_t* count,
+                       std::string* error) {
   if (IsPng(file)) {
     *error =
         "a PNG image, not an icon file: make an .ico of it (with sizes such as 16, 32, 48 "
@@ -128,7 +127,8 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
         "not an icon file: " + std::to_string(file.size()) + " bytes, too short for its header";
     return false;
   }
-  const std::uint16_t reserved = Le16(&file[0]), type = Le16(&file[2]), count = Le16(&file[4]);
+  const std::uint16_t reserved = Le16(&file[0]), type = Le16(&file[2]);
+  *count = Le16(&file[4]);
   if (reserved != 0 || (type != kIconType && type != kCursorType)) {
     *error = "not an icon file (its header is not that of an .ico)";
     return false;
@@ -137,55 +137,70 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* i
     *error = "a cursor file, not an icon file";
     return false;
   }
-  if (count == 0) {
+  if (*count == 0) {
     *error = "an icon file without any image";
     return false;
   }
-  const std::uint64_t directoryEnd =
-      kIconDirectoryHeaderSize + std::uint64_t{count} * kIconFileEntrySize;
+  const std::uint64_t directoryEnd = DirectoryEnd(*count);
   if (directoryEnd > file.size()) {
-    *error = "truncated: its directory of " + std::to_string(count) + " images needs " +
+    *error = "truncated: its directory of " + std::to_string(*count) + " images needs " +
              std::to_string(directoryEnd) + " bytes, the file has " + std::to_string(file.size());
     return false;
   }
+  return true;
+}
+
+// Image `i` of the directory's `count`: its entry, and its data checked against it.
+bool ReadIconImage(std::span<const std::uint8_t> file, std::uint16_t count, std::size_t i,
+                   IconImage* image, std::string* error) {
+  const std::uint8_t* e = &file[kIconDirectoryHeaderSize + i * kIconFileEntrySize];
+  image->width = e[0];
+  image->height = e[1];
+  image->colourCount = e[2];
+  image->reserved = e[3];
+  image->planes = Le16(e + 4);
+  image->bitCount = Le16(e + 6);
+  const std::uint32_t size = Le32(e + 8), offset = Le32(e + 12);
+  const std::uint32_t width = image->width ? image->width : kLargestSide;
+  const std::uint32_t height = image->height ? image->height : kLargestSide;
+  const std::string which =
+      "image " + std::to_string(i + 1) + " (" + Dimensions(width, height) + ")";
+  if (size == 0) {
+    *error = which + ": has no data";
+    return false;
+  }
+  if (offset < DirectoryEnd(count)) {
+    *error = which + ": its data overlaps the directory";
+    return false;
+  }
+  if (offset > file.size() || size > file.size() - offset) {
+    *error = which + ": its " + std::to_string(size) + " bytes at offset " +
+             std::to_string(offset) + " are not all in the file (" + std::to_string(file.size()) +
+             " bytes; truncated?)";
+    return false;
+  }
+  const std::span<const std::uint8_t> data = file.subspan(offset, size);
+  std::string why;
+  const bool ok = IsPng(data) ? CheckPng(data, image, width, height, &why)
+                              : CheckBitmap(data, image, width, height, &why);
+  if (!ok) {
+    *error = which;
+    error->append(": ").append(why);
+    return false;
+  }
+  image->data.assign(data.begin(), data.end());
+  return true;
+}
+}  // namespace
+
+bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>* images,
+                   std::string* error) {
+  images->clear();
+  std::uint16_t count = 0;
+  if (!ReadIconDirectory(file, &count, error)) return false;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = &file[kIconDirectoryHeaderSize + i * kIconFileEntrySize];
     IconImage image;
-    image.width = e[0];
-    image.height = e[1];
-    image.colourCount = e[2];
-    image.reserved = e[3];
-    image.planes = Le16(e + 4);
-    image.bitCount = Le16(e + 6);
-    const std::uint32_t size = ReadLe32(e + 8), offset = ReadLe32(e + 12);
-    const std::uint32_t width = image.width ? image.width : kLargestSide;
-    const std::uint32_t height = image.height ? image.height : kLargestSide;
-    const std::string which =
-        "image " + std::to_string(i + 1) + " (" + Dimensions(width, height) + ")";
-    if (size == 0) {
-      *error = which + ": has no data";
-      return false;
-    }
-    if (offset < directoryEnd) {
-      *error = which + ": its data overlaps the directory";
-      return false;
-    }
-    if (offset > file.size() || size > file.size() - offset) {
-      *error = which + ": its " + std::to_string(size) + " bytes at offset " +
-               std::to_string(offset) + " are not all in the file (" + std::to_string(file.size()) +
-               " bytes; truncated?)";
-      return false;
-    }
-    const std::span<const std::uint8_t> data = file.subspan(offset, size);
-    std::string why;
-    const bool ok = IsPng(data) ? CheckPng(data, &image, width, height, &why)
-                                : CheckBitmap(data, &image, width, height, &why);
-    if (!ok) {
-      *error = which;
-      error->append(": ").append(why);
-      return false;
-    }
-    image.data.assign(data.begin(), data.end());
+    if (!ReadIconImage(file, count, i, &image, error)) return false;
     images->push_back(std::move(image));
   }
   return true;
@@ -205,7 +220,7 @@ std::vector<std::uint8_t> MakeIconGroup(const std::vector<IconImage>& images,
     e[3] = image.reserved;
     Put16(e + 4, image.planes);
     Put16(e + 6, image.bitCount);
-    WriteLe32(e + 8, static_cast<std::uint32_t>(image.data.size()));
+    Put32(e + 8, static_cast<std::uint32_t>(image.data.size()));
     Put16(e + 12, ids[i]);
   }
   return group;
