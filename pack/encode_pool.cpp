@@ -29,10 +29,11 @@ std::vector<std::size_t> LargestFirst(const std::vector<SourceFile>& files) {
 // What the workers share: the files in the order they are taken, where each entry goes, how far
 // they are, and the first failure.
 struct Pool {
-  Pool(const std::vector<SourceFile>& files, const EntryEncoding& encoding, const Spools& spools,
-       std::vector<SpooledEntry>& entries, unsigned jobs)
+  Pool(const std::vector<SourceFile>& files, const EntryEncoding& encoding, StoreMode store,
+       const Spools& spools, std::vector<SpooledEntry>& entries, unsigned jobs)
       : files(files),
         encoding(encoding),
+        store(store),
         spools(spools),
         entries(entries),
         order(LargestFirst(files)),
@@ -40,6 +41,7 @@ struct Pool {
 
   const std::vector<SourceFile>& files;
   const EntryEncoding& encoding;
+  StoreMode store;
   const Spools& spools;
   std::vector<SpooledEntry>& entries;
   std::vector<std::size_t> order;
@@ -68,22 +70,41 @@ bool OpenSpools(const std::string& output, unsigned jobs, Spools* spools) {
   return true;
 }
 
-// Encodes `file` onto the end of `spool`.
-bool EncodeOne(const SourceFile& file, const EntryEncoding& encoding, std::FILE* spool,
-               Counters* counters, EncodedStream* stream, std::string* why) {
+// Encodes `file` onto `spool` at `offset`, its end. The decision to store a file rests on the
+// encoder's own result, not on a guess from a sample: a file is encoded whole first (what every
+// build did before stored entries existed, so a build takes no longer) and, when LZMA does not
+// pay, stored over its stream.
+bool EncodeOne(const SourceFile& file, const EntryEncoding& encoding, StoreMode store,
+               std::FILE* spool, std::uint64_t offset, Counters* counters, EncodedStream* stream,
+               std::string* why) {
   std::unique_ptr<std::FILE, FileCloser> input(OpenFile(PathFromUtf8(file.path), "rb"));
   if (!input) {
     *why = "cannot open it";
     return false;
   }
-  const bool encoded = EncodeStream(
-      input.get(), encoding,
-      [&](const std::uint8_t* data, std::size_t size) {
-        return std::fwrite(data, 1, size, spool) == size;
-      },
-      [&](std::size_t bytes) { counters->bytes += bytes; }, stream, why);
+  const StreamSink sink = [spool](const std::uint8_t* data, std::size_t size) {
+    return std::fwrite(data, 1, size, spool) == size;
+  };
+  InputProgress progress = [counters](std::size_t bytes) { counters->bytes += bytes; };
   std::uint8_t header[kEntryHeaderSize];
-  return encoded && MakeEntryHeader(*stream, header, why);
+  if (store != StoreMode::kAlways) {
+    if (!EncodeStream(input.get(), encoding, sink, progress, stream, why)) return false;
+    if (store == StoreMode::kNever || CompressionPays(*stream)) {
+      return MakeEntryHeader(*stream, header, why);
+    }
+    if (!SeekFile(spool, offset) || !SeekFile(input.get(), 0)) {
+      *why = "cannot go back to store it as it is";
+      return false;
+    }
+    progress = nullptr;  // its bytes were counted once
+  }
+  const std::uint64_t encodedSize = stream->inputSize;
+  if (!StoreStream(input.get(), sink, progress, stream, why)) return false;
+  if (store != StoreMode::kAlways && stream->inputSize != encodedSize) {
+    *why = "it changed while it was packed";
+    return false;
+  }
+  return MakeEntryHeader(*stream, header, why);
 }
 
 // Worker `k`: takes the next file until none is left or one has failed.
@@ -96,7 +117,8 @@ void Work(Pool* pool, unsigned k) {
     entry.spool = k;
     entry.offset = spoolSize;
     std::string why;
-    if (!EncodeOne(pool->files[i], pool->encoding, spool, &pool->counters, &entry.stream, &why)) {
+    if (!EncodeOne(pool->files[i], pool->encoding, pool->store, spool, entry.offset,
+                   &pool->counters, &entry.stream, &why)) {
       std::lock_guard<std::mutex> guard(pool->lock);
       if (pool->firstError.empty()) pool->firstError = pool->files[i].path + ": " + why;
       pool->failed = true;
@@ -136,12 +158,12 @@ Spools::~Spools() {
   for (const fs::path& p : paths) fs::remove(p, ignored);
 }
 
-bool EncodeFiles(const std::vector<SourceFile>& files, const EntryEncoding& encoding, unsigned jobs,
-                 const std::string& output, const PoolProgress& progress, Spools* spools,
-                 std::vector<SpooledEntry>* entries) {
+bool EncodeFiles(const std::vector<SourceFile>& files, const EntryEncoding& encoding,
+                 StoreMode store, unsigned jobs, const std::string& output,
+                 const PoolProgress& progress, Spools* spools, std::vector<SpooledEntry>* entries) {
   if (!OpenSpools(output, jobs, spools)) return false;
   entries->assign(files.size(), SpooledEntry{});
-  Pool pool(files, encoding, *spools, *entries, jobs);
+  Pool pool(files, encoding, store, *spools, *entries, jobs);
   std::vector<std::thread> threads;
   for (unsigned k = 0; k < jobs; ++k) threads.emplace_back(Work, &pool, k);
   const bool shown = AwaitWorkers(&pool, progress);

@@ -42,11 +42,12 @@ struct PoolProgress {
 };
 
 // Encodes every file of `files` with `jobs` workers into spools named after `output`
-// (OUT.spool0, ...): `entries` gets one entry per file, in the order of `files`. False, with the
-// message printed, when a file cannot be encoded or a spool cannot be made or written.
-bool EncodeFiles(const std::vector<SourceFile>& files, const EntryEncoding& encoding, unsigned jobs,
-                 const std::string& output, const PoolProgress& progress, Spools* spools,
-                 std::vector<SpooledEntry>* entries);
+// (OUT.spool0, ...), storing as they are the files that `store` says: `entries` gets one entry
+// per file, in the order of `files`. False, with the message printed, when a file cannot be
+// encoded or a spool cannot be made or written.
+bool EncodeFiles(const std::vector<SourceFile>& files, const EntryEncoding& encoding,
+                 StoreMode store, unsigned jobs, const std::string& output,
+                 const PoolProgress& progress, Spools* spools, std::vector<SpooledEntry>* entries);
 
 // Writes `entry` as the installer holds it, its header and then its stream, through `write`;
 // `buffer` is the copy's scratch space.

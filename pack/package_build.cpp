@@ -45,7 +45,9 @@ struct BuildPlan {
   unsigned jobs = 0;
   Spools spools;
   std::vector<SpooledEntry> entries;
-  // The installer written: the bytes its entries take.
+  // The installer written: the bytes its entries take, and of them the files stored as they are.
+  std::uint64_t packedBytes = 0;
+  std::size_t storedEntries = 0;
   std::uint64_t storedBytes = 0;
 };
 
@@ -209,8 +211,8 @@ bool EncodeSources(const BuildOptions& options, BuildPlan* plan) {
       options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   plan->jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, plan->files.size()));
   const PoolProgress progress{!options.quiet && IsTerminal(stderr), plan->started};
-  return EncodeFiles(plan->files, options.encoding, plan->jobs, options.output, progress,
-                     &plan->spools, &plan->entries);
+  return EncodeFiles(plan->files, options.encoding, options.store, plan->jobs, options.output,
+                     progress, &plan->spools, &plan->entries);
 }
 
 // What the installer's resource section holds: the stub's own resources, the stub's entries that
@@ -226,7 +228,11 @@ std::vector<OutputResource> InstallerResources(BuildPlan* plan) {
     r.language = kPayloadLanguage;
     r.size = static_cast<std::uint32_t>(kEntryHeaderSize + plan->entries[i].stream.streamSize);
     r.payload = static_cast<std::int64_t>(i);
-    plan->storedBytes += r.size;
+    plan->packedBytes += r.size;
+    if (plan->entries[i].stream.stored) {
+      ++plan->storedEntries;
+      plan->storedBytes += plan->entries[i].stream.inputSize;
+    }
     resources.push_back(std::move(r));
   }
   return resources;
@@ -296,9 +302,15 @@ void Report(const BuildOptions& options, const BuildPlan& plan) {
                "%.1f s, %s/s with %u %s\n",
                options.output.c_str(), ArchName(plan.image.arch), SizeText(imageSize).c_str(),
                entries, entries == 1 ? "entry" : "entries", SizeText(plan.totalBytes).c_str(),
-               SizeText(plan.storedBytes).c_str(),
-               plan.totalBytes ? 100.0 * static_cast<double>(plan.storedBytes) / total : 0.0,
+               SizeText(plan.packedBytes).c_str(),
+               plan.totalBytes ? 100.0 * static_cast<double>(plan.packedBytes) / total : 0.0,
                seconds, SizeText(rate).c_str(), plan.jobs, plan.jobs == 1 ? "job" : "jobs");
+  if (plan.storedEntries) {
+    std::fprintf(stderr, "quillpack: %zu of them (%s) stored as they are%s\n", plan.storedEntries,
+                 SizeText(plan.storedBytes).c_str(),
+                 options.store == StoreMode::kAlways ? " (--store always)"
+                                                     : ": LZMA does not make them 2% smaller");
+  }
 }
 }  // namespace
 

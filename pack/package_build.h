@@ -9,6 +9,7 @@
 
 #include "pack/entry_encoder.h"
 #include "pack/entry_names.h"
+#include "pack/stream_encoder.h"
 #include "pe/image.h"
 #include "pe/publisher_resources.h"
 
@@ -16,6 +17,7 @@ struct BuildOptions {
   std::string output;
   std::vector<std::string> sources;
   EntryEncoding encoding;
+  StoreMode store = StoreMode::kAuto;
   NameRules names;
   unsigned jobs = 0;  // 0: one per core
   bool quiet = false;

@@ -222,25 +222,37 @@ std::vector<EntryFinding> CheckEntry(const PackageEntry& entry,
   return findings;
 }
 
+namespace {
+// How an entry keeps its file, as `list` names it.
+const char* MethodName(const PackageEntry& e) {
+  if (e.headerBytes < kStreamLengthFieldSize + 1) return "-";
+  if (IsStoredHeader(e.header)) return "stored";
+  return e.header.properties < kPropertiesLimit ? "lzma" : "-";
+}
+}  // namespace
+
 int RunList(const std::string& installer) {
   FileSource source;
   std::vector<PackageEntry> entries;
   PeArch arch;
   if (!Open(installer, &source, &entries, &arch)) return 1;
-  std::printf("%-40s %12s %12s %7s\n", "NAME", "STORED", "UNPACKED", "RATIO");
-  std::uint64_t stored = 0, unpacked = 0;
+  // The method comes last, so that the columns before it stay where scripts expect them.
+  std::printf("%-40s %12s %12s %7s %s\n", "NAME", "PACKED", "UNPACKED", "RATIO", "METHOD");
+  std::uint64_t packed = 0, unpacked = 0;
+  std::size_t stored = 0;
   for (const PackageEntry& e : entries) {
     const std::uint32_t size = static_cast<std::uint32_t>(e.header.outputSize);
-    std::printf("%-40s %12u %12u %6.1f%%\n", KeyText(e.name).c_str(), e.size, size,
-                Ratio(e.size, size));
-    stored += e.size;
+    std::printf("%-40s %12u %12u %6.1f%% %s\n", KeyText(e.name).c_str(), e.size, size,
+                Ratio(e.size, size), MethodName(e));
+    packed += e.size;
     unpacked += size;
+    if (IsStoredHeader(e.header)) ++stored;
   }
   std::printf(
-      "%-40s %12llu %12llu %6.1f%%\n",
+      "%-40s %12llu %12llu %6.1f%% %zu stored\n",
       (std::to_string(entries.size()) + " entries, " + ArchName(arch) + " launcher").c_str(),
-      static_cast<unsigned long long>(stored), static_cast<unsigned long long>(unpacked),
-      Ratio(stored, unpacked));
+      static_cast<unsigned long long>(packed), static_cast<unsigned long long>(unpacked),
+      Ratio(packed, unpacked), stored);
   return 0;
 }
 

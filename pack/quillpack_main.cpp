@@ -19,6 +19,8 @@ const char kUsage[] =
     "usage: quillpack build -o OUT.exe [options] SOURCE...\n"
     "         SOURCE: a directory (its files, named by their paths below it) or a file\n"
     "         --preset N[e]      LZMA preset 0..9, 'e' for extreme (default 6: 8 MiB dictionary)\n"
+    "         --store MODE       keep files as they are: never, auto (default: those LZMA does\n"
+    "                            not make at least 2% smaller) or always\n"
     "         -j N               compress with N threads (default: one per core)\n"
     "         --arch x86|x64     the launcher: 32-bit (default) or 64-bit Windows\n"
     "         --stub FILE        another launcher stub (x86 or x64) instead of a built-in one\n"
@@ -117,6 +119,18 @@ bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions
     const char* v = value();
     if (!v || !ParsePreset(v, &options->encoding)) {
       *problem = "--preset takes 0..9, optionally with e";
+    }
+  } else if (a == "--store") {
+    const char* v = value();
+    const std::string mode = v ? v : "";
+    if (mode == "never") {
+      options->store = StoreMode::kNever;
+    } else if (mode == "auto") {
+      options->store = StoreMode::kAuto;
+    } else if (mode == "always") {
+      options->store = StoreMode::kAlways;
+    } else {
+      *problem = "--store takes never, auto or always";
     }
   } else if (a.starts_with("-j")) {
     const char* v = a.size() > 2 ? a.c_str() + 2 : value();

@@ -74,16 +74,46 @@ bool EncodeStream(std::FILE* input, const EntryEncoding& encoding, const StreamS
   return Pump(input, &owner.stream, sink, progress, result, error);
 }
 
+bool CompressionPays(const EncodedStream& stream) {
+  // Whole entries compared, headers included, in integers: an empty file is stored.
+  return (kEntryHeaderSize + stream.streamSize) * 100 <= (kEntryHeaderSize + stream.inputSize) * 98;
+}
+
+bool StoreStream(std::FILE* input, const StreamSink& sink, const InputProgress& progress,
+                 EncodedStream* result, std::string* error) {
+  *result = EncodedStream{};
+  result->stored = true;
+  result->properties = kStoredProperties;
+  result->dictionarySize = kStoredDictionaryMagic;
+  std::vector<std::uint8_t> block(kStoredChunkSize);
+  for (;;) {
+    const std::size_t n = std::fread(block.data(), 1, block.size(), input);
+    if (n < block.size() && std::ferror(input)) {
+      *error = "read error";
+      return false;
+    }
+    if (n == 0) return true;
+    if (!sink(block.data(), n)) {
+      *error = "could not store the file's data";
+      return false;
+    }
+    result->inputSize += n;
+    result->streamSize += n;
+    if (progress) progress(n);
+  }
+}
+
 bool MakeEntryHeader(const EncodedStream& stream, std::uint8_t (&header)[kEntryHeaderSize],
                      std::string* error) {
   if (stream.inputSize >= kRefusedOutputSize ||
-      stream.streamSize > 0xFFFFFFFFu - kAloneHeaderSize) {
+      stream.streamSize > 0xFFFFFFFFu - kAloneHeaderSize ||
+      (stream.stored && stream.streamSize != stream.inputSize)) {
     *error = "file too large for a payload entry (the format holds less than 4 GiB)";
     return false;
   }
   WriteLe32(header, static_cast<std::uint32_t>(stream.streamSize + kAloneHeaderSize));
-  header[4] = stream.properties;
-  WriteLe32(header + 5, stream.dictionarySize);
+  header[4] = stream.stored ? kStoredProperties : stream.properties;
+  WriteLe32(header + 5, stream.stored ? kStoredDictionaryMagic : stream.dictionarySize);
   WriteLe64(header + 9, stream.inputSize);
   return true;
 }

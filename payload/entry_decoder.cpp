@@ -74,8 +74,7 @@ EntryOutcome PrepareEntry(std::span<const std::uint8_t> entry, EntryDecoder* dec
   // Without the properties byte there is not even a length to check: a corrupt entry.
   if (present < kStreamLengthFieldSize + 1) return EntryOutcome::kCorrupt;
   if (plan->header.properties >= kPropertiesLimit) {
-    return IsStoredHeader(plan->header) ? PrepareStored(entry, plan)
-                                        : EntryOutcome::kBadProperties;
+    return IsStoredHeader(plan->header) ? PrepareStored(entry, plan) : EntryOutcome::kBadProperties;
   }
   if (!StreamLengthInRange(plan->header.streamLength, entry.size())) {
     return EntryOutcome::kCorrupt;

@@ -59,8 +59,9 @@ enum class EntryOutcome {
 // Runs the whole decode of one entry's bytes (the resource as stored, length field included):
 // header checks in the launcher's order, decoder set-up, the 64 KiB output buffer, and the chunk
 // loop. A stored entry is copied from `entry` itself in chunks of kStoredChunkSize, with no
-// decoder and no buffer. `write(data, size)` stores a chunk and answers false when it could not write all of it;
-// `progress(produced)` is called after each written chunk with the count before that chunk.
+// decoder and no buffer. `write(data, size)` stores a chunk and answers false when it could not
+// write all of it; `progress(produced)` is called after each written chunk with the count before
+// that chunk.
 // `*header` receives the header fields that the entry holds (for the progress counters).
 template <typename Write, typename Progress>
 EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* header, Write write,
@@ -71,7 +72,7 @@ EntryOutcome DecodeEntry(std::span<const std::uint8_t> entry, EntryHeader* heade
 // The parts of DecodeEntry that need no callback; kept out of line.
 struct EntryDecodePlan {
   EntryHeader header;
-  std::uint32_t outputSize;  // low 32 bits
+  std::uint32_t outputSize;                  // low 32 bits
   std::span<const std::uint8_t> compressed;  // the file itself when stored
   bool stored;
 };

@@ -205,8 +205,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(outcome == (sinkFull ? EntryOutcome::kWriteFailed : EntryOutcome::kComplete),
           "a stored entry not copied");
     Check(sinkFull || written.size() == outputSize, "a stored entry copied short");
-    Check(written.empty() || std::memcmp(written.data(), data + kEntryHeaderSize,
-                                         written.size()) == 0,
+    Check(written.empty() ||
+              std::memcmp(written.data(), data + kEntryHeaderSize, written.size()) == 0,
           "a stored entry's bytes changed");
     return 0;
   }
