@@ -11,36 +11,9 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_WIN, MSG_CORRUPT, encode_file, entry_header, winpath
+from conftest import MSG_CORRUPT, QSETUP, Setup, encode_file, entry_header, winpath
 
-QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 README = b"read me\r\n" * 100
-
-
-class Setup:
-    """Instructions for qsetup and what it reported."""
-
-    def __init__(self, harness, *lines):
-        d = harness._fresh("qsetup")
-        self.report = d / "report.txt"
-        request = d / "request.txt"
-        request.write_text("\n".join([f"report={winpath(self.report)}", *lines]) + "\n",
-                           encoding="latin-1")
-        self.env = {"QUILL_TEST_SETUP": winpath(request)}
-
-    def ran(self):
-        return self.report.exists()
-
-    def facts(self):
-        out = {}
-        for line in self.report.read_text(encoding="latin-1").splitlines():
-            key, value = line.split(" ", 1)
-            out.setdefault(key, []).append(b"" if value == "-" else bytes.fromhex(value))
-        return out
-
-    def one(self, key):
-        (value,) = self.facts()[key]
-        return value
 
 
 def wpath(path) -> bytes:
