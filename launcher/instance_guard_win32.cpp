@@ -47,7 +47,7 @@ int GuardInstance() {
   bool anyExisting = found != nullptr;
   if (!ChooseFreeWorkDirName(g_state.workDirName, sizeof g_state.workDirName, IsWorkDirTaken,
                              &anyExisting)) {
-    EndWithFatalMessage(kCannotCreateTempText);
+    EndWithFatalMessage(kCannotCreateTempEnd);
   }
   return 1;
 }

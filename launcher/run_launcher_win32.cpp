@@ -30,7 +30,7 @@ void RemoveLeftovers() {
 
 int RunLauncher(HINSTANCE instance, const char* argumentString) {
   g_state.instance = instance;
-  SetFatalReporter(ShowMessageText);
+  SetFatalReporter(ReportFatal);
   ParseOptions(argumentString);
   if (!GuardInstance()) return 1;
 

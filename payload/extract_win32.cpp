@@ -132,15 +132,15 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
       return TRUE;
     case EntryOutcome::kOutOfMemory:
       g_state.extractionFailed = 1;
-      ShowMessageById(kStringOutOfMemory);
+      ReportFailure(kStringOutOfMemory, "");
       return FALSE;
     case EntryOutcome::kCorrupt:
       g_state.extractionFailed = 1;
-      ShowMessageById(kStringCorrupt);
+      ReportFailure(kStringCorrupt, "");
       return FALSE;
     case EntryOutcome::kWriteFailed:
       g_state.extractionFailed = 1;
-      ShowFormattedMessageById(kStringCannotWrite, name);
+      ReportFailure(kStringCannotWrite, name);
       return FALSE;
   }
   return FALSE;
