@@ -88,6 +88,14 @@ void CleanUp(const char* workDir) {
 
 int RunSetupAndCleanUp() {
   if (g_state.unpackMode) return 1;
+  // A package that could not be unpacked whole is damaged or incomplete: its setup program would
+  // install whatever part of it arrived, so none is started.
+  if (g_state.extractionStopped) {
+    char workDir[kPathBufferSize];
+    MakeWorkPath("", sizeof workDir, workDir);
+    CleanUp(workDir);
+    return 0;
+  }
   ShowStartingStatus();
 
   char workDir[kPathBufferSize];

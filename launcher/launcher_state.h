@@ -44,6 +44,7 @@ struct LauncherState {
   // Outcome of the run, from which the exit code is composed.
   int extractionFailed;         // an entry failed or was skipped (message 4, 6 or 7, bad header, no
                                 // target)
+  int extractionStopped;        // the extraction ended early after message 4, 6 or 7
   int unpackNameFound;          // -u NAME: an entry of that name was met
   int setupStarted;             // the setup program or the uninstaller was started
   std::uint32_t setupExitCode;  // its exit code, once it has ended

@@ -52,6 +52,15 @@ BOOL AnswerAfter(const char* name) {
   return TRUE;
 }
 
+// Ends the extraction after message `id`: the package is damaged or incomplete, so nothing of it
+// is started (RunSetupAndCleanUp).
+BOOL StopExtraction(unsigned id, const char* name) {
+  g_state.extractionFailed = 1;
+  g_state.extractionStopped = 1;
+  ReportFailure(id, name);
+  return FALSE;
+}
+
 bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
   DWORD written = 0;
   return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
@@ -131,17 +140,11 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
       g_state.extractionFailed = 1;
       return TRUE;
     case EntryOutcome::kOutOfMemory:
-      g_state.extractionFailed = 1;
-      ReportFailure(kStringOutOfMemory, "");
-      return FALSE;
+      return StopExtraction(kStringOutOfMemory, "");
     case EntryOutcome::kCorrupt:
-      g_state.extractionFailed = 1;
-      ReportFailure(kStringCorrupt, "");
-      return FALSE;
+      return StopExtraction(kStringCorrupt, "");
     case EntryOutcome::kWriteFailed:
-      g_state.extractionFailed = 1;
-      ReportFailure(kStringCannotWrite, name);
-      return FALSE;
+      return StopExtraction(kStringCannotWrite, name);
   }
   return FALSE;
 }

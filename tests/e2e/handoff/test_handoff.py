@@ -159,7 +159,7 @@ def test_a_missing_setup_program_starts_nothing_and_deletes_nothing(harness):
     assert sorted(p.name for p in work.iterdir()) == ["Archive.lst", "README.TXT"]
 
 
-def test_an_extraction_failure_still_starts_and_cleans_up_but_exits_2(harness, tmp_path):
+def test_a_damaged_package_starts_nothing_cleans_up_and_exits_2(harness, tmp_path):
     corrupt = entry_header(13 + 64, 0x5D, 0x10000, 5000) + b"\xff" * 64
     entries = [("README.TXT", encode_file(README, tmp_path / "r")),
                ("SETUP.EXE", encode_file(QSETUP.read_bytes(), tmp_path / "s")),
@@ -167,7 +167,7 @@ def test_an_extraction_failure_still_starts_and_cleans_up_but_exits_2(harness, t
     run, setup, exe, work = install(harness, "exit=0", entries=entries)
     assert run.status == "exit" and run.exit_code == 2
     assert run.texts() == [MSG_CORRUPT]
-    assert setup.ran()
+    assert not setup.ran()
     assert not work.exists()
 
 
