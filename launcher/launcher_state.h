@@ -38,8 +38,8 @@ struct LauncherState {
   std::uint32_t doneCompressedBytes;           // stream lengths of the entries already extracted
   int gaugeBlocks;                             // gauge blocks that fit
   int gaugeFilled;                             // gauge blocks shown
-  int workDirReady;  // the work directory exists and is the launcher's: created with its protected
-                     // DACL in this run, or found trustworthy and writable
+  int workDirReady;  // the work directory is the launcher's and held for this run: created with
+                     // its protected DACL, or found trustworthy and writable, and not busy
 
   // Outcome of the run, from which the exit code is composed.
   int extractionFailed;         // an entry failed or was skipped (message 4, 6 or 7, bad header, no

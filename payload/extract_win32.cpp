@@ -84,13 +84,13 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   // A target that does not fit the buffer stays empty, and so does one for a name that would lead
   // outside the directory (or to a device, or a data stream): the entry then counts as one whose
   // file cannot be created, instead of landing under a cut name or anywhere else. So does one in
-  // a work directory that is not the launcher's.
+  // a work directory the launcher does not hold (the instance guard claims it).
   char target[kShortPathBufferSize] = {};
   if (!IsContainedEntryName(name)) {
     // stays empty
   } else if (g_state.unpackMode) {
     if (!CopyBounded(target, name)) target[0] = '\0';
-  } else if (EnsureWorkDirectory()) {
+  } else if (WorkDirIsOurs()) {
     MakeWorkPath(name, sizeof target, target);  // empty when it does not fit
   }
 

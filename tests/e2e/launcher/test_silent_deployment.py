@@ -1,7 +1,8 @@
 """Silent deployment as a deployment tool meets it: started with -ms where nobody can answer a
 window, the launcher must end by itself, show no window at any moment, start nothing from a
 damaged package, leave nothing behind in the temp directory, tell the outcome in its exit code and
-record why it failed in the Application event log.
+record why it failed in the Application event log. Two silent launchers started together never
+share a work directory.
 
 The event log records are read where Wine prints ReportEventW's strings: its eventlog channel.
 Message boxes are never pressed here (press=False): one that appeared would hold the launcher
@@ -11,7 +12,8 @@ import random
 
 import pytest
 
-from conftest import ARCH, BUILD_WIN, QSETUP, Setup, encode_file, entry_header, winpath
+from conftest import (ARCH, BUILD_WIN, QSETUP, Setup, encode_file, entry_header, files_under,
+                      winpath)
 
 NOMEM_LAUNCHER = BUILD_WIN / "tests" / "quill_nomem.exe"
 EVENTLOG = "fixme+advapi,warn+eventlog"
@@ -35,6 +37,13 @@ def make_entry(kind, tmp):
         entry[5:9] = b"\xff" * 4
         return bytes(entry)
     return encode_file(random.Random(4).randbytes(1 << 20), tmp, "--preset", "0")
+
+
+def fnv1a64(data: bytes) -> str:
+    value = 0xcbf29ce484222325
+    for byte in data:
+        value = ((value ^ byte) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return f"{value:016x}"
 
 
 # name: (entries besides SETUP.EXE, or "nomem" for the launcher whose option scan gets no
@@ -86,3 +95,33 @@ def test_a_silent_failure_ends_by_itself_without_a_window_and_is_recorded(harnes
     assert snapshot(temp) == before
     assert [(e.type, e.id, e.strings) for e in run.events()] == [
         (2, event_id, [text, winpath(exe), str(code)])]
+
+
+def test_two_silent_launchers_started_together_never_share_a_work_directory(harness):
+    temp = harness.temp_dir()
+    qsetup = QSETUP.read_bytes()
+    marks = harness.temp_dir()
+    launchers = []
+    for i, content in enumerate((b"first package\r\n" * 1000, b"second package\r\n" * 1000)):
+        # Each setup program looks at its files as it starts, holds until the other one runs too
+        # (both launchers have then unpacked), and looks again a second later.
+        setup = Setup(harness, "digest=1", f"mark={winpath(marks / str(i))}",
+                      f"wait_for={winpath(marks / str(1 - i))}", "sleep_ms=1000", "digest=1",
+                      "exit=0")
+        exe = harness.launcher({"SETUP.EXE": qsetup, "DATA.BIN": content})
+        launchers.append((setup, content, exe))
+    started = [harness.start(exe, b"-ms", temp=temp, env=setup.env, debug=EVENTLOG)
+               for setup, content, exe in launchers]
+    runs = [s.wait() for s in started]
+
+    manifest = b"[Archives]\r\nDATA.BIN=TRUE\r\nSETUP.EXE=TRUE\r\n"
+    work_dirs = set()
+    for (setup, content, exe), run in zip(launchers, runs):
+        assert (run.status, run.exit_code, run.windows, run.events()) == ("exit", 0, [], [])
+        own = sorted(f"{name} {fnv1a64(data)}".encode() for name, data in
+                     (("Archive.lst", manifest), ("DATA.BIN", content), ("SETUP.EXE", qsetup)))
+        digests = setup.lines("digest")
+        assert sorted(digests[:3]) == own and sorted(digests[3:]) == own
+        work_dirs.add(setup.one("cwd"))
+    assert len(work_dirs) == 2
+    assert files_under(temp) == {}
