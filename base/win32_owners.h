@@ -83,6 +83,15 @@ struct GdiObjectTraits {
 };
 using UniqueGdiObject = UniqueOwner<GdiObjectTraits>;
 
+// An event source from RegisterEventSourceA.
+struct EventSourceTraits {
+  using Value = HANDLE;
+  static Value Empty() { return nullptr; }
+  static bool IsEmpty(Value v) { return v == nullptr; }
+  static void Close(Value v) { DeregisterEventSource(v); }
+};
+using UniqueEventSource = UniqueOwner<EventSourceTraits>;
+
 // Memory from malloc/calloc.
 struct HeapTraits {
   using Value = void*;

@@ -2,11 +2,12 @@
 # resources (language 1033, upper-case names) for tests and samples.
 
 add_library(quill_stub_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/launcher.rc)
-# The script names the manifest beside it and the icon that the build draws.
-target_include_directories(quill_stub_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${QUILL_ICON_DIR})
+# The script names the manifest beside it, the icon that the build draws, and the English texts.
+target_include_directories(quill_stub_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${QUILL_ICON_DIR}
+                           ${CMAKE_SOURCE_DIR})
 add_dependencies(quill_stub_resources quill_icon)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/launcher.rc PROPERTIES OBJECT_DEPENDS
-  "${QUILL_ICON_DIR}/quill.ico;${QUILL_ICON_DIR}/launcher.min.manifest")
+  "${QUILL_ICON_DIR}/quill.ico;${QUILL_ICON_DIR}/launcher.min.manifest;${CMAKE_SOURCE_DIR}/launcher/english_texts.h")
 add_library(quill_entry_point OBJECT ${CMAKE_SOURCE_DIR}/launcher/main_win32.cpp)
 target_link_libraries(quill_entry_point PRIVATE quill_win32)
 target_compile_options(quill_entry_point PRIVATE ${QUILL_LAUNCHER_CXX_FLAGS})

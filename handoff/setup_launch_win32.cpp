@@ -76,18 +76,23 @@ BOOL CALLBACK DeleteUnpackedEntry(HMODULE, LPCSTR, LPSTR name, LONG_PTR) {
 }
 
 // Deletes what the run unpacked, the manifest and the fennel.moss tree; the work directory goes
-// only when the program left nothing else in it.
-void CleanUp(const char* workDir) {
+// at the end of the run, when the program left nothing else in it (ReleaseWorkDirectory).
+void CleanUp() {
   EnumResourceNamesA(g_state.instance, kPayloadType, DeleteUnpackedEntry, 0);
   char path[kShortPathBufferSize];
   if (MakeWorkPath(kManifestName, sizeof path, path)) DeleteFileA(path);
   if (MakeWorkPath(kScratchTreeName, sizeof path, path)) DeleteTree(path, 1);
-  if (workDir[0]) DeleteTree(workDir, 0);
 }
 }  // namespace
 
 int RunSetupAndCleanUp() {
   if (g_state.unpackMode) return 1;
+  // A package that could not be unpacked whole is damaged or incomplete: its setup program would
+  // install whatever part of it arrived, so none is started.
+  if (g_state.extractionStopped) {
+    CleanUp();
+    return 0;
+  }
   ShowStartingStatus();
 
   char workDir[kPathBufferSize];
@@ -145,6 +150,6 @@ int RunSetupAndCleanUp() {
   }
   processHandle.reset();
 
-  CleanUp(workDir);
+  CleanUp();
   return 1;
 }

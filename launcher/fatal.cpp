@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 namespace {
-void ReportToStderr(const char* text) {
-  std::fputs(text, stderr);
+void ReportToStderr(const FatalEnd& end) {
+  std::fputs(end.text, stderr);
   std::fputc('\n', stderr);
 }
 
@@ -14,7 +14,7 @@ FatalReporter g_reportFatal = ReportToStderr;
 
 void SetFatalReporter(FatalReporter report) { g_reportFatal = report ? report : ReportToStderr; }
 
-void EndWithFatalMessage(const char* text) {
-  g_reportFatal(text);
-  std::exit(1);
+void EndWithFatalMessage(const FatalEnd& end) {
+  g_reportFatal(end);
+  std::exit(kExitFatal);
 }

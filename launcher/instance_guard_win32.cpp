@@ -12,18 +12,29 @@ namespace {
 constexpr const char* kWatchedClasses[] = {"QuillExtracting", "QuillSetupDlg", "QuillSetup"};
 constexpr int kLauncherClass = 0;
 
-// Whether the work directory `name` (already in g_state.workDirName) is taken. While another
-// instance runs (-mmi), any file or directory of that name is: it may be that instance's.
-// Otherwise only one the launcher cannot trust or write to is (a link, a file, a directory that
-// someone else owns or may change); one that passes is used again, a user's own files and all.
+// Whether the work directory `name` (already in g_state.workDirName) is taken; one that is not
+// is claimed here, before anything is written into or deleted from it. While another instance
+// runs (-mmi), any file or directory of that name is taken: it may be that instance's. So is one
+// that another launcher holds, whatever its mode, and one the launcher cannot trust or write to (a
+// link, a file, a directory that someone else owns or may change). One that passes is used again,
+// a user's own files and all.
 bool IsWorkDirTaken(const char* /*name*/, void* context) {
   const bool anyExisting = *static_cast<const bool*>(context);
   char path[kPathBufferSize];
   // A path that cannot be composed names no usable directory: while probing for -mmi it counts
   // as taken; otherwise the name stays, and every entry fails as one that cannot be created.
   if (!MakeWorkDirPath(sizeof path, path)) return anyExisting;
-  if (!FileExists(path)) return false;
-  return anyExisting || JudgeDirectory(path) != DirVerdict::kUsable;
+  if (FileExists(path)) {
+    if (anyExisting) return true;
+  } else {
+    // Unpack mode makes no work directory: it writes nothing there unless one exists.
+    if (g_state.unpackMode) return false;
+    CreateParentDirectories(path);  // the temp directory itself, should it be missing
+    // A directory that cannot be made leaves the name unheld: every entry then fails as one that
+    // cannot be created. One that appeared meanwhile is judged like any other found.
+    if (!CreateProtectedDirectory(path) && !FileExists(path)) return false;
+  }
+  return !HoldWorkDirectory(path);
 }
 }  // namespace
 
@@ -47,7 +58,7 @@ int GuardInstance() {
   bool anyExisting = found != nullptr;
   if (!ChooseFreeWorkDirName(g_state.workDirName, sizeof g_state.workDirName, IsWorkDirTaken,
                              &anyExisting)) {
-    EndWithFatalMessage(kCannotCreateTempText);
+    EndWithFatalMessage(kCannotCreateTempEnd);
   }
   return 1;
 }

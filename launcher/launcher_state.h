@@ -38,12 +38,13 @@ struct LauncherState {
   std::uint32_t doneCompressedBytes;           // stream lengths of the entries already extracted
   int gaugeBlocks;                             // gauge blocks that fit
   int gaugeFilled;                             // gauge blocks shown
-  int workDirReady;  // the work directory exists and is the launcher's: created with its protected
-                     // DACL in this run, or found trustworthy and writable
+  int workDirReady;  // the work directory is the launcher's and held for this run: created with
+                     // its protected DACL, or found trustworthy and writable, and not busy
 
   // Outcome of the run, from which the exit code is composed.
   int extractionFailed;         // an entry failed or was skipped (message 4, 6 or 7, bad header, no
                                 // target)
+  int extractionStopped;        // the extraction ended early after message 4, 6 or 7
   int unpackNameFound;          // -u NAME: an entry of that name was met
   int setupStarted;             // the setup program or the uninstaller was started
   std::uint32_t setupExitCode;  // its exit code, once it has ended

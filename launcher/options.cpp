@@ -57,6 +57,69 @@ bool IsOption(const char* argument, std::string_view name) {
   }
   return *rest == '\0';
 }
+
+// Argument `index` of the arguments from `start` on, quotes and all, cut to size - 1 bytes.
+void CopyRawArgument(const char* start, int index, char* raw, std::size_t size) {
+  std::size_t used = 0;
+  Tokenize(start, [&](unsigned char c, int argument) {
+    // Argument numbers only grow, so once past `index` nothing of it can follow.
+    if (argument > index) return false;
+    if (argument == index && used + 1 < size) raw[used++] = static_cast<char>(c);
+    return true;
+  });
+  raw[used] = '\0';
+}
+
+struct FoundOptions {
+  bool silent = false;
+  bool unpack = false;
+  bool multiple = false;
+};
+
+// Writes argument `index` of `text`, without its outer quotes, into `out` (empty past the last).
+using ArgumentReader = void (*)(const char* text, int index, char* out);
+
+// The option scan over the arguments that `read` delivers into `argument`; every -u name is
+// copied into `name` (nameSize bytes; none when 0), so the last one wins.
+FoundOptions ScanOptions(const char* text, char* argument, ArgumentReader read, char* name,
+                         std::size_t nameSize) {
+  FoundOptions found;
+  const int count = CountArguments(text);
+  for (int i = 0; i < count; ++i) {
+    read(text, i, argument);
+    if (IsOption(argument, "ms")) {
+      found.silent = true;
+    } else if (IsOption(argument, "u")) {
+      found.unpack = true;
+      // The name is the next argument unless it looks like an option ("-" only: "/x" is a name).
+      read(text, i + 1, argument);
+      if (argument[0] != '\0' && argument[0] != '-') {
+        if (nameSize) CopyBounded(name, nameSize, argument);
+        ++i;
+      }
+    } else if (IsOption(argument, "mmi")) {
+      found.multiple = true;
+    }
+  }
+  return found;
+}
+
+// Enough to tell every option and a -u name's first byte apart exactly: an argument of 7 bytes
+// or more, quotes included, is no option either way.
+constexpr std::size_t kOptionProbeSize = 8;
+
+// The reader that needs no memory: each argument cut to kOptionProbeSize - 1 bytes, quotes
+// included, before they are stripped. ScanOptions reads only while `text` holds arguments.
+void ProbeArgument(const char* text, int index, char* out) {
+  out[0] = '\0';
+  char raw[kOptionProbeSize];
+  CopyRawArgument(SkipBlanks(text), index, raw, sizeof raw);
+  StripOuterQuotes(raw, out, kOptionProbeSize);
+}
+
+void ReadWholeArgument(const char* text, int index, char* out) {
+  GetArgument(text, index, out, kPathBufferSize);
+}
 }  // namespace
 
 void SetScratchAllocator(ScratchAllocator allocate) {
@@ -82,14 +145,8 @@ char* GetArgument(const char* text, int index, char* out, std::size_t outSize) {
   if (!start) return nullptr;
 
   char* scratch = static_cast<char*>(g_allocateScratch(outSize));
-  if (!scratch) EndWithFatalMessage(kOutOfMemoryText);
-  std::size_t used = 0;
-  Tokenize(start, [&](unsigned char c, int argument) {
-    // Argument numbers only grow, so once past `index` nothing of it can follow.
-    if (argument > index) return false;
-    if (argument == index && used + 1 < outSize) scratch[used++] = static_cast<char>(c);
-    return true;
-  });
+  if (!scratch) EndWithFatalMessage(kOutOfMemoryEnd);
+  CopyRawArgument(start, index, scratch, outSize);
   StripOuterQuotes(scratch, out, outSize);
   std::free(scratch);
   return out;
@@ -104,30 +161,22 @@ void StripOuterQuotes(const char* source, char* destination, std::size_t destina
   CopyBounded(destination, destinationSize, text);
 }
 
+bool FindsSilentOption(const char* argumentString) {
+  char argument[kOptionProbeSize];
+  return ScanOptions(argumentString, argument, ProbeArgument, nullptr, 0).silent;
+}
+
 void ParseOptions(const char* argumentString) {
-  g_state.silentMode = 0;
-  g_state.unpackMode = 0;
-  g_state.unpackName[0] = '\0';
+  // Known before anything needs memory, so that the scan's own out-of-memory end is silent too.
+  g_state.silentMode = FindsSilentOption(argumentString) ? 1 : 0;
   g_state.passThroughArgs[0] = '\0';
+  g_state.unpackName[0] = '\0';
 
   char argument[kPathBufferSize];
-  const int count = CountArguments(argumentString);
-  for (int i = 0; i < count; ++i) {
-    GetArgument(argumentString, i, argument, sizeof argument);
-    if (IsOption(argument, "ms")) {
-      g_state.silentMode = 1;
-    } else if (IsOption(argument, "u")) {
-      g_state.unpackMode = 1;
-      // The name is the next argument unless it looks like an option ("-" only: "/x" is a name).
-      GetArgument(argumentString, i + 1, argument, sizeof argument);
-      if (argument[0] != '\0' && argument[0] != '-') {
-        CopyBounded(g_state.unpackName, argument);
-        ++i;
-      }
-    } else if (IsOption(argument, "mmi")) {
-      g_state.allowMultiple = 1;
-    }
-  }
+  const FoundOptions found = ScanOptions(argumentString, argument, ReadWholeArgument,
+                                         g_state.unpackName, sizeof g_state.unpackName);
+  g_state.unpackMode = found.unpack ? 1 : 0;
+  if (found.multiple) g_state.allowMultiple = 1;
 
   // The field holds the longest argument string the system can hand over, so this never cuts one.
   g_state.passThroughArgs[0] = ' ';

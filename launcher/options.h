@@ -25,8 +25,12 @@ char* GetArgument(const char* text, int index, char* out, std::size_t outSize);
 // nothing when `source` does not fit into `destinationSize` bytes.
 void StripOuterQuotes(const char* source, char* destination, std::size_t destinationSize);
 
+// Whether ParseOptions finds -ms in `argumentString`, worked out without taking any memory.
+bool FindsSilentOption(const char* argumentString);
+
 // Scans `argumentString` for -ms, -u [name] and -mmi (also with "/", any letter case, each a whole
-// argument) and stores them, with the pass-through copy of the whole string, in g_state.
+// argument) and stores them, with the pass-through copy of the whole string, in g_state. Silent
+// mode is stored first: when the scan then ends for want of memory, that end is silent too.
 void ParseOptions(const char* argumentString);
 
 // The source of GetArgument's scratch buffer: `size` zero-filled bytes, or null when there are

@@ -13,24 +13,21 @@
 #include "progress/progress_window.h"
 
 namespace {
-// Removes what an earlier run may have left: its manifest, the fennel.moss tree, and the work
-// directory itself when nothing else is in it. A directory that became a link or someone else's
-// since the guard chose it is left alone, and so is everything in it.
+// Removes what an earlier run may have left: its manifest and the fennel.moss tree. Only in a
+// work directory this run holds: another launcher's, or one that is not the launcher's, is left
+// alone, and so is everything in it. The directory itself, when nothing else is in it, goes at
+// the end of the run (ReleaseWorkDirectory).
 void RemoveLeftovers() {
-  char workDirPath[kPathBufferSize];
-  if (!MakeWorkDirPath(sizeof workDirPath, workDirPath)) return;
-  if (FileExists(workDirPath) && JudgeDirectory(workDirPath) != DirVerdict::kUsable) return;
+  if (!WorkDirIsOurs()) return;
   char path[kShortPathBufferSize];
   if (MakeWorkPath(kManifestName, sizeof path, path)) DeleteFileA(path);
   if (MakeWorkPath(kScratchTreeName, sizeof path, path)) DeleteTree(path, 1);
-  char workDir[kPathBufferSize];
-  if (MakeWorkPath("", sizeof workDir, workDir)) DeleteTree(workDir, 0);
 }
 }  // namespace
 
 int RunLauncher(HINSTANCE instance, const char* argumentString) {
   g_state.instance = instance;
-  SetFatalReporter(ShowMessageText);
+  SetFatalReporter(ReportFatal);
   ParseOptions(argumentString);
   if (!GuardInstance()) return 1;
 
@@ -41,5 +38,6 @@ int RunLauncher(HINSTANCE instance, const char* argumentString) {
   RemoveLeftovers();
   EnumResourceNamesA(instance, kPayloadType, ExtractEntry, 0);
   RunSetupAndCleanUp();
+  ReleaseWorkDirectory();
   return ComposeExitCode(g_state);
 }

@@ -1,5 +1,6 @@
 // Choosing the work-directory name: one no other instance uses (-mmi with another instance
-// running), or, otherwise, one whose directory is missing or the launcher's to use.
+// running), or, otherwise, one whose directory is missing or the launcher's to use and not held by
+// another launcher.
 #pragma once
 
 #include <cstddef>

@@ -18,12 +18,17 @@ int MakeWorkPath(const char* name, std::size_t bufferSize, char* out);
 // (rather than into it) want it: "...\quill_temp\" would not see a plain file of that name.
 int MakeWorkDirPath(std::size_t bufferSize, char* out);
 
-// Whether the work directory exists and is the launcher's to use (JudgeDirectory): one made in
-// this run, or one found owned by SYSTEM, Administrators or the launcher's user that nobody else
-// may change. Remembered in g_state.workDirReady once true.
+// Holds the directory `path` as this run's work directory when it is the launcher's to use
+// (JudgeDirectory) and no other launcher holds it: a handle on the directory itself, opened for
+// adding files and shared for reading only, which another launcher's same open cannot share. It
+// keeps the directory from being removed or renamed while held, and leaves the setup program free
+// to list it, make it its current directory and create files and folders in it. Answers whether
+// it is now held (g_state.workDirReady).
+bool HoldWorkDirectory(const char* path);
+
+// Whether this run holds its work directory: only then is anything written into it.
 bool WorkDirIsOurs();
 
-// The same, creating the work directory with the launcher's protected DACL when it is missing.
-// False when it cannot be created, or when what is there is not the launcher's (a link, a file,
-// or a directory that someone else could change): nothing is then written into it.
-bool EnsureWorkDirectory();
+// Ends the hold, then removes the work directory when nothing is left in it. Does nothing when
+// nothing is held.
+void ReleaseWorkDirectory();

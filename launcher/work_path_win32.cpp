@@ -1,8 +1,16 @@
 #include <windows.h>
 
+#include <utility>
+
+#include "base/win32_owners.h"
 #include "fsutil/file_system.h"
 #include "launcher/launcher_state.h"
 #include "launcher/work_path.h"
+
+namespace {
+// The handle that marks the work directory busy, from the claim to the end of the run.
+UniqueFile g_workDirHold;
+}  // namespace
 
 int MakeWorkPath(const char* name, std::size_t bufferSize, char* out) {
   char tempDir[MAX_PATH + 1];
@@ -21,24 +29,24 @@ int MakeWorkDirPath(std::size_t bufferSize, char* out) {
   return 1;
 }
 
-bool WorkDirIsOurs() {
-  if (g_state.workDirReady) return true;
-  char path[kPathBufferSize];
-  if (!MakeWorkDirPath(sizeof path, path) || JudgeDirectory(path) != DirVerdict::kUsable) {
-    return false;
-  }
+bool HoldWorkDirectory(const char* path) {
+  // The link itself, should the name be one: JudgeDirectory then refuses it. Held before it is
+  // judged, the directory judged is the one held: it cannot be swapped while the handle is open.
+  UniqueFile hold(CreateFileA(path, FILE_ADD_FILE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!hold || JudgeDirectory(path) != DirVerdict::kUsable) return false;
+  g_workDirHold = std::move(hold);
   g_state.workDirReady = 1;
   return true;
 }
 
-bool EnsureWorkDirectory() {
-  if (WorkDirIsOurs()) return true;
+bool WorkDirIsOurs() { return g_state.workDirReady != 0; }
+
+void ReleaseWorkDirectory() {
+  if (!g_state.workDirReady) return;
+  g_workDirHold.reset();
+  g_state.workDirReady = 0;
   char path[kPathBufferSize];
-  if (!MakeWorkDirPath(sizeof path, path)) return false;
-  CreateParentDirectories(path);  // the temp directory itself, should it be missing
-  // Created here, nobody else can have put anything in it. When the creation fails because the
-  // name appeared since the guard chose it, what appeared is judged like any directory found.
-  if (!CreateProtectedDirectory(path)) return WorkDirIsOurs();
-  g_state.workDirReady = 1;
-  return true;
+  if (MakeWorkDirPath(sizeof path, path)) DeleteTree(path, 0);
 }

@@ -52,6 +52,15 @@ BOOL AnswerAfter(const char* name) {
   return TRUE;
 }
 
+// Ends the extraction after message `id`: the package is damaged or incomplete, so nothing of it
+// is started (RunSetupAndCleanUp).
+BOOL StopExtraction(unsigned id, const char* name) {
+  g_state.extractionFailed = 1;
+  g_state.extractionStopped = 1;
+  ReportFailure(id, name);
+  return FALSE;
+}
+
 bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
   DWORD written = 0;
   return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
@@ -75,13 +84,13 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   // A target that does not fit the buffer stays empty, and so does one for a name that would lead
   // outside the directory (or to a device, or a data stream): the entry then counts as one whose
   // file cannot be created, instead of landing under a cut name or anywhere else. So does one in
-  // a work directory that is not the launcher's.
+  // a work directory the launcher does not hold (the instance guard claims it).
   char target[kShortPathBufferSize] = {};
   if (!IsContainedEntryName(name)) {
     // stays empty
   } else if (g_state.unpackMode) {
     if (!CopyBounded(target, name)) target[0] = '\0';
-  } else if (EnsureWorkDirectory()) {
+  } else if (WorkDirIsOurs()) {
     MakeWorkPath(name, sizeof target, target);  // empty when it does not fit
   }
 
@@ -131,17 +140,11 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
       g_state.extractionFailed = 1;
       return TRUE;
     case EntryOutcome::kOutOfMemory:
-      g_state.extractionFailed = 1;
-      ShowMessageById(kStringOutOfMemory);
-      return FALSE;
+      return StopExtraction(kStringOutOfMemory, "");
     case EntryOutcome::kCorrupt:
-      g_state.extractionFailed = 1;
-      ShowMessageById(kStringCorrupt);
-      return FALSE;
+      return StopExtraction(kStringCorrupt, "");
     case EntryOutcome::kWriteFailed:
-      g_state.extractionFailed = 1;
-      ShowFormattedMessageById(kStringCannotWrite, name);
-      return FALSE;
+      return StopExtraction(kStringCannotWrite, name);
   }
   return FALSE;
 }

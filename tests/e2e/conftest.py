@@ -29,6 +29,8 @@ LINK_LAUNCHER = BUILD_WIN / "link-launcher.sh"
 QDRIVER = BUILD_WIN / "tests" / "qdriver.exe"
 QHOLDER = BUILD_WIN / "tests" / "qholder.exe"
 STUB = BUILD_WIN / "quillstub.exe"
+# A stand-in setup program (tests/e2e/tools/test_setup_win32.cpp), packed as SETUP.EXE.
+QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 # A launcher with the progress window's test-only trace points (tests/e2e/tools/progress_trace_win32.cpp).
 LINK_TRACED_LAUNCHER = BUILD_WIN / "tests" / "link-traced-launcher.sh"
 
@@ -79,9 +81,47 @@ class Run:
     status: str  # "exit", "timeout", "killed" or "start-failed"
     exit_code: int | None
     messages: list
+    windows: list = dataclasses.field(default_factory=list)  # (class, visible) of each window seen
+    debug: str = ""  # Wine's debug output, when asked for
 
     def texts(self):
         return [m.text for m in self.messages]
+
+    def events(self):
+        """The event log records written under the driver, as Wine shows them (run with
+        debug="fixme+advapi,warn+eventlog"): advapi's note of each ReportEventW call gives the
+        type and the identifier, the eventlog channel each string."""
+        records = []
+        for line in self.debug.splitlines():
+            if ":advapi:ReportEventW (" in line:
+                fields = line.split("(", 1)[1].split(",")
+                records.append(Event(int(fields[1], 16), int(fields[3], 16), []))
+            elif ":eventlog:ReportEventW " in line and records:
+                records[-1].strings.append(_undebugstr(line.split(":eventlog:ReportEventW ", 1)[1]))
+        return records
+
+
+@dataclasses.dataclass
+class Event:
+    type: int  # EVENTLOG_WARNING_TYPE is 2
+    id: int
+    strings: list
+
+
+def _undebugstr(text: str) -> str:
+    """A string as Wine's debugstr_w prints it (L"..." with backslash escapes), unquoted."""
+    body, out, i = text.strip()[2:-1], [], 0
+    while i < len(body):
+        if body[i] != "\\":
+            out.append(body[i])
+            i += 1
+        elif body[i + 1] in "\\\"":
+            out.append(body[i + 1])
+            i += 2
+        else:
+            out.append(chr(int(body[i + 1:i + 5], 16)))
+            i += 5
+    return "".join(out)
 
 
 class Harness:
@@ -141,13 +181,19 @@ class Harness:
     def temp_dir(self) -> pathlib.Path:
         return self._fresh("temp")
 
-    def run(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
-            press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None,
-            desktop: str | None = None, locale: str | None = None) -> Run:
-        """Starts `exe` through qdriver and waits for it (every wait has a time-out). `desktop`
-        ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window captions.
-        `locale` replaces LC_ALL for it: Wine takes the user's language and the ANSI code page
-        from the Unix locale of each program it starts."""
+    def run(self, exe, args: bytes = b"", **options) -> Run:
+        """Starts `exe` through qdriver and waits for it (every wait has a time-out); see start."""
+        return self.start(exe, args, **options).wait()
+
+    def start(self, exe, args: bytes = b"", temp=None, cwd=None, timeout_ms=60000, hold_ms=0,
+              press=True, kill_after_ms=0, env=None, cmdline: bytes | None = None,
+              desktop: str | None = None, locale: str | None = None,
+              debug: str | None = None) -> "Started":
+        """Starts `exe` through qdriver in the background; wait() on the answer gives its Run.
+        `desktop` ("NAME,WxH") runs it on a Wine virtual desktop, where Wine draws window
+        captions. `locale` replaces LC_ALL for it: Wine takes the user's language and the ANSI
+        code page from the Unix locale of each program it starts. `debug` sets WINEDEBUG for it
+        and keeps Wine's debug output in the Run."""
         work = self._fresh("run")
         lines = [f"exe={winpath(exe)}"]
         if cmdline is not None:
@@ -169,23 +215,49 @@ class Harness:
         request, result = work / "request.txt", work / "result.txt"
         request.write_text("\n".join(lines) + "\n", encoding="latin-1")
         prefix = [WINE, "explorer", f"/desktop={desktop}"] if desktop else [WINE]
-        subprocess.run([*prefix, str(QDRIVER), winpath(request), winpath(result)],
-                       timeout=timeout_ms / 1000 + 60, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       env=None if locale is None else {**os.environ, "LC_ALL": locale})
-        messages, status, code = [], "missing", None
-        for line in result.read_text(encoding="latin-1").splitlines():
+        environment = dict(os.environ)
+        if locale is not None:
+            environment["LC_ALL"] = locale
+        if debug is not None:
+            environment["WINEDEBUG"] = debug
+        debug_file = work / "debug.txt"
+        with open(debug_file, "wb") as stderr:
+            process = subprocess.Popen(
+                [*prefix, str(QDRIVER), winpath(request), winpath(result)],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=stderr if debug is not None else subprocess.DEVNULL, env=environment)
+        return Started(process, result, debug_file, timeout_ms / 1000 + 60)
+
+
+class Started:
+    """A qdriver run in the background."""
+
+    def __init__(self, process, result: pathlib.Path, debug_file: pathlib.Path, timeout: float):
+        self.process, self.result, self.debug_file, self.timeout = process, result, debug_file, timeout
+
+    def wait(self) -> Run:
+        try:
+            self.process.wait(timeout=self.timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=15)
+            raise
+        messages, windows, status, code = [], [], "missing", None
+        unhex = lambda s: b"" if s == "-" else bytes.fromhex(s)
+        for line in self.result.read_text(encoding="latin-1").splitlines():
             parts = line.split()
             if parts[0] == "message":
-                unhex = lambda s: b"" if s == "-" else bytes.fromhex(s)
                 messages.append(Message(unhex(parts[1]), unhex(parts[2]), parts[3] == "1"))
+            elif parts[0] == "window":
+                windows.append((unhex(parts[1]).decode("latin-1"), parts[2] == "1"))
             elif parts[0] == "exit":
                 status, code = "exit", int(parts[1])
             else:
                 status = parts[0]
                 if status == "start-failed":  # the Windows error, for the failure's report
                     code = int(parts[1])
-        return Run(status, code, messages)
+        debug = self.debug_file.read_text(encoding="utf-8", errors="replace")
+        return Run(status, code, messages, windows, debug)
 
 
 class WindowHolder:
@@ -239,9 +311,65 @@ class WindowHolder:
         return False
 
 
+class Setup:
+    """Instructions for qsetup and what it reported."""
+
+    def __init__(self, harness, *lines):
+        d = harness._fresh("qsetup")
+        self.dir = d
+        self.report = d / "report.txt"
+        request = d / "request.txt"
+        request.write_text("\n".join([f"report={winpath(self.report)}", *lines]) + "\n",
+                           encoding="latin-1")
+        self.env = {"QUILL_TEST_SETUP": winpath(request)}
+
+    def ran(self):
+        return self.report.exists()
+
+    def facts(self):
+        out = {}
+        for line in self.report.read_text(encoding="latin-1").splitlines():
+            key, value = line.split(" ", 1)
+            out.setdefault(key, []).append(b"" if value == "-" else bytes.fromhex(value))
+        return out
+
+    def one(self, key):
+        (value,) = self.facts()[key]
+        return value
+
+    def lines(self, key):
+        return self.facts().get(key, [])
+
+
 @pytest.fixture
 def harness(tmp_path):
     return Harness(tmp_path)
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    """small_disk(room) answers (directory, mounted): a directory on a file system with room for
+    little more than `room` bytes, a tmpfs of its own (the tests run as root under make test).
+    Without the right to mount, `mounted` is False and the directory an ordinary one; the caller
+    then makes its target a link to /dev/full, where every write fails with "no space left on
+    device" all the same."""
+    mounts = []
+
+    def make(room: int):
+        mount = tmp_path / f"small{len(mounts)}"
+        mount.mkdir()
+        size = f"{(room + 32768) // 1024}k"
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "quill-full",
+                                  str(mount)], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL).returncode == 0
+        if mounted:
+            mounts.append(mount)
+        return mount, mounted
+
+    yield make
+    for mount in mounts:
+        if subprocess.run(["umount", str(mount)], stderr=subprocess.DEVNULL).returncode:
+            subprocess.run(["umount", "-l", str(mount)], check=False)
 
 
 def files_under(root: pathlib.Path) -> dict:

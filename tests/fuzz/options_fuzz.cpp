@@ -7,7 +7,8 @@
 //   - every index from CountArguments on yields the empty string;
 //   - no argument holds a byte that is not in the input;
 //   - every argument equals the one a plain one-pass model of the tokenizer makes;
-//   - ParseOptions keeps the whole string for the setup program and sets only what it found.
+//   - ParseOptions keeps the whole string for the setup program and sets only what it found;
+//   - FindsSilentOption, which takes no memory, agrees with it on silent mode.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -131,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     Check(g_state.silentMode == silent, "silent mode");
+    Check(FindsSilentOption(text.c_str()) == silent, "silent mode found without memory");
     Check(g_state.unpackMode == unpack, "unpack mode");
     Check(g_state.allowMultiple == multiple, "multiple instances");
     Check(name == g_state.unpackName, "unpack name");

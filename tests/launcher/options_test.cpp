@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "launcher/fatal.h"
 #include "launcher/launcher_state.h"
 
 namespace {
@@ -159,6 +161,7 @@ TEST_P(OptionScan, SetsTheFields) {
   const OptionCase& c = GetParam();
   ParseOptions(c.args);
   EXPECT_EQ(g_state.silentMode, c.silent) << c.args;
+  EXPECT_EQ(FindsSilentOption(c.args), c.silent != 0) << c.args;
   EXPECT_EQ(g_state.unpackMode, c.unpack) << c.args;
   EXPECT_EQ(g_state.allowMultiple, c.multiple) << c.args;
   EXPECT_STREQ(g_state.unpackName, c.name) << c.args;
@@ -237,6 +240,10 @@ TEST(OptionScanState, PassThroughCutsOnlyWhatCannotExist) {
 
 void* FailAllocation(std::size_t) { return nullptr; }
 
+void ReportWithSilentMode(const FatalEnd& end) {
+  std::fprintf(stderr, "%s, silent %d\n", end.text, g_state.silentMode);
+}
+
 TEST(OptionScanDeath, ScratchBufferFailureEndsWithOutOfMemory) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -245,6 +252,24 @@ TEST(OptionScanDeath, ScratchBufferFailureEndsWithOutOfMemory) {
         ParseOptions("-ms");
       },
       testing::ExitedWithCode(1), "^Out of memory\n$");
+  // The reporter already knows whether the run is silent, wherever -ms stands.
+  const struct {
+    const char* args;
+    const char* expected;
+  } cases[] = {{"x \"/MS\"", "^Out of memory, silent 1\n$"},
+               {"-u /ms", "^Out of memory, silent 0\n$"},
+               {"-mmi", "^Out of memory, silent 0\n$"}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          ResetLauncherState();
+          SetScratchAllocator(FailAllocation);
+          SetFatalReporter(ReportWithSilentMode);
+          ParseOptions(c.args);
+        },
+        testing::ExitedWithCode(1), c.expected)
+        << c.args;
+  }
 }
 
 TEST(OptionScanDeath, NoScratchBufferIsNeededWithoutArguments) {

@@ -105,7 +105,12 @@ TEST(Manifest, RecordsEachEntryAsTrueInSectionArchives) {
   RecordInManifest("EARLY.TXT");
   EXPECT_EQ(FileExists((root + "\\quill_temp").c_str()), 0u);
 
+  // Nor in one that is there but not held by this run.
   CreateDirectoryA((root + "\\quill_temp").c_str(), nullptr);
+  RecordInManifest("EARLY.TXT");
+  EXPECT_EQ(FileExists((root + "\\quill_temp\\Archive.lst").c_str()), 0u);
+
+  ASSERT_TRUE(HoldWorkDirectory((root + "\\quill_temp").c_str()));
   RecordInManifest("README.TXT");
   RecordInManifest("SETUP.EXE");
   RecordInManifest("DATA\\\xCE\xC4.DAT");  // a GBK name goes in as its bytes
@@ -116,6 +121,7 @@ TEST(Manifest, RecordsEachEntryAsTrueInSectionArchives) {
   char value[16] = {};
   GetPrivateProfileStringA("Archives", "Setup.Exe", "", value, sizeof value, manifest.c_str());
   EXPECT_STREQ(value, "TRUE");
+  ReleaseWorkDirectory();
   DeleteTree(root.c_str(), 1);
 }
 

@@ -11,36 +11,9 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_WIN, MSG_CORRUPT, WINE, encode_file, entry_header, winpath
+from conftest import MSG_CORRUPT, QSETUP, WINE, Setup, encode_file, entry_header, winpath
 
-QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
 README = b"read me\r\n" * 100
-
-
-class Setup:
-    """Instructions for qsetup and what it reported."""
-
-    def __init__(self, harness, *lines):
-        d = harness._fresh("qsetup")
-        self.report = d / "report.txt"
-        request = d / "request.txt"
-        request.write_text("\n".join([f"report={winpath(self.report)}", *lines]) + "\n",
-                           encoding="latin-1")
-        self.env = {"QUILL_TEST_SETUP": winpath(request)}
-
-    def ran(self):
-        return self.report.exists()
-
-    def facts(self):
-        out = {}
-        for line in self.report.read_text(encoding="latin-1").splitlines():
-            key, value = line.split(" ", 1)
-            out.setdefault(key, []).append(b"" if value == "-" else bytes.fromhex(value))
-        return out
-
-    def one(self, key):
-        (value,) = self.facts()[key]
-        return value
 
 
 def wpath(path) -> bytes:
@@ -186,7 +159,7 @@ def test_a_missing_setup_program_starts_nothing_and_deletes_nothing(harness):
     assert sorted(p.name for p in work.iterdir()) == ["Archive.lst", "README.TXT"]
 
 
-def test_an_extraction_failure_still_starts_and_cleans_up_but_exits_2(harness, tmp_path):
+def test_a_damaged_package_starts_nothing_cleans_up_and_exits_2(harness, tmp_path):
     corrupt = entry_header(13 + 64, 0x5D, 0x10000, 5000) + b"\xff" * 64
     entries = [("README.TXT", encode_file(README, tmp_path / "r")),
                ("SETUP.EXE", encode_file(QSETUP.read_bytes(), tmp_path / "s")),
@@ -194,7 +167,7 @@ def test_an_extraction_failure_still_starts_and_cleans_up_but_exits_2(harness, t
     run, setup, exe, work = install(harness, "exit=0", entries=entries)
     assert run.status == "exit" and run.exit_code == 2
     assert run.texts() == [MSG_CORRUPT]
-    assert setup.ran()
+    assert not setup.ran()
     assert not work.exists()
 
 

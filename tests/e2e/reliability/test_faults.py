@@ -11,9 +11,7 @@ import random
 import struct
 import time
 
-from conftest import BUILD_WIN, files_under, winpath
-
-QSETUP = BUILD_WIN / "tests" / "qsetup.exe"
+from conftest import QSETUP, Setup, files_under, winpath
 
 
 def entry(data: bytes, dictionary=0x10000) -> bytes:
@@ -21,23 +19,6 @@ def entry(data: bytes, dictionary=0x10000) -> bytes:
         {"id": lzma.FILTER_LZMA1, "preset": 0, "lc": 3, "lp": 0, "pb": 2,
          "dict_size": dictionary}])
     return struct.pack("<IBIQ", 13 + len(raw), 0x5D, dictionary, len(data)) + raw
-
-
-class Setup:
-    """Instructions for qsetup (tests/e2e/tools/test_setup_win32.cpp) and what it reported."""
-
-    def __init__(self, harness, *lines):
-        d = harness._fresh("qsetup")
-        self.dir = d
-        self.report = d / "report.txt"
-        request = d / "request.txt"
-        request.write_text("\n".join([f"report={winpath(self.report)}", *lines]) + "\n",
-                           encoding="latin-1")
-        self.env = {"QUILL_TEST_SETUP": winpath(request)}
-
-    def lines(self, key):
-        return [bytes.fromhex(v) if v != "-" else b"" for k, v in
-                (line.split(" ", 1) for line in self.report.read_text().splitlines()) if k == key]
 
 
 def with_setup(files: dict) -> list:

@@ -17,6 +17,9 @@
 //
 // RESULT receives lines:
 //   message HEXTEXT HEXCAPTION WARNINGICON   one per message box, in order
+//   window HEXCLASS VISIBLE                  one per top-level window of the launcher, message
+//                                            boxes included, as first seen (the window list is
+//                                            read every 20 ms while it runs)
 //   exit N | timeout | killed | start-failed ERROR
 // Every wait has a time-out; the launcher and everything it starts run in a job object that is
 // killed when the driver ends.
@@ -106,18 +109,26 @@ std::vector<char> BuildEnvironment(const Request& r) {
 struct BoxSearch {
   DWORD pid;
   HWND found;
+  std::vector<HWND>* seen;  // every top-level window of the process met so far
+  std::FILE* out;
 };
 
 BOOL CALLBACK FindBox(HWND window, LPARAM param) {
   BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
+  if (pid != search->pid) return TRUE;
   char cls[64] = {};
   GetClassNameA(window, cls, sizeof cls);
-  if (pid == search->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
-    search->found = window;
-    return FALSE;
+  const bool visible = IsWindowVisible(window) != FALSE;
+  bool known = false;
+  for (HWND w : *search->seen) known = known || w == window;
+  if (!known) {
+    search->seen->push_back(window);
+    std::fprintf(search->out, "window %s %d\n", Hex(cls).c_str(), visible ? 1 : 0);
+    std::fflush(search->out);
   }
+  if (!search->found && std::strcmp(cls, "#32770") == 0 && visible) search->found = window;
   return TRUE;
 }
 
@@ -220,6 +231,7 @@ int main(int argc, char** argv) {
 
   const DWORD start = GetTickCount();
   bool killed = false;
+  std::vector<HWND> seen;
   for (;;) {
     if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) break;
     const DWORD elapsed = GetTickCount() - start;
@@ -235,7 +247,7 @@ int main(int argc, char** argv) {
       TerminateJobObject(job, 1);
       return 1;
     }
-    BoxSearch search = {pi.dwProcessId, nullptr};
+    BoxSearch search = {pi.dwProcessId, nullptr, &seen, out};
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
     if (!search.found || !r.press) continue;
     char text[4096] = {}, caption[512] = {};

@@ -17,14 +17,21 @@
 //                      on once MARKER exists (at most 10 s). qdriver's job ends the copy at the
 //                      latest when qdriver ends.
 //   sleep_ms=N         sleep N ms before ending
+//   digest=1           report every file below the current directory with its content's digest
+//                      as it is now (repeatable: before and after a sleep_ms, say)
+//   mark=PATH          create the file PATH (an absolute path outside the work directory)
+//   wait_for=PATH      wait until the file PATH exists (at most 30 s): another program's mark
 //   exit=N             the exit code (default 0)
 //
 // The report has one "key HEX" line per fact (HEX: the bytes, "-" when empty):
 //   module, cmdline (GetCommandLineA byte for byte), cwd, short, file (one per file below the
-//   current directory, relative), dialog_seen (0/1), dialog_gone_ms (-1 if it stayed; counted from
-//   the start of the watch) and dialog_gone_since_start_ms (counted from the process's creation)
+//   current directory, relative), digest (per digest=1 and file: the relative name, a blank and
+//   the FNV-1a 64 of its content in 16 hex digits), dialog_seen (0/1), dialog_gone_ms (-1 if it
+//   stayed; counted from the start of the watch) and dialog_gone_since_start_ms (counted from the
+//   process's creation)
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +59,24 @@ struct Report {
   }
 };
 
-void ListFiles(const std::string& dir, const std::string& prefix, Report* report) {
+std::string Digest(const std::string& path) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return "unreadable";
+  unsigned char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    for (DWORD i = 0; i < got; ++i) hash = (hash ^ buffer[i]) * 0x100000001b3ull;
+  }
+  CloseHandle(f);
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+void ListFiles(const std::string& dir, const std::string& prefix, Report* report,
+               bool digests = false) {
   WIN32_FIND_DATAA found;
   HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &found);
   if (listing == INVALID_HANDLE_VALUE) return;
@@ -60,7 +84,9 @@ void ListFiles(const std::string& dir, const std::string& prefix, Report* report
     const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      ListFiles(dir + "\\" + name, prefix + name + "\\", report);
+      ListFiles(dir + "\\" + name, prefix + name + "\\", report, digests);
+    } else if (digests) {
+      report->Add("digest", prefix + name + " " + Digest(dir + "\\" + name));
     } else {
       report->Add("file", prefix + name);
     }
@@ -221,6 +247,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       CreateDirectoryA(value.c_str(), nullptr);
     } else if (key == "hold") {
       StartHolder(value);
+    } else if (key == "mark") {
+      HANDLE f = CreateFileA(value.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    } else if (key == "wait_for") {
+      for (int i = 0; i < 1500 && GetFileAttributesA(value.c_str()) == INVALID_FILE_ATTRIBUTES;
+           ++i) {
+        Wait(20, idle);
+      }
+    } else if (key == "digest") {
+      ListFiles(cwd, "", &report, true);
     } else if (key == "sleep_ms") {
       Wait(std::strtoul(value.c_str(), nullptr, 10), idle);
     } else if (key == "exit") {
