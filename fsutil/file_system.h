@@ -11,6 +11,11 @@ unsigned long FileExists(const char* path);
 // Creates every directory named on the way to the file `path` (not the last component).
 void CreateParentDirectories(const char* path);
 
+// The same for only the directories named in the last `tailLength` characters of `path` (an
+// entry's name at the end of its target, whose work directory exists already): one call to the
+// file system for each directory the name holds, none for the temp directory's own levels.
+void CreateEntryDirectories(const char* path, std::size_t tailLength);
+
 // Removes the directory `path`: with `recursive`, everything below it that can be deleted first;
 // without, only when it is empty. Files in use or read-only stay, and with them their parents.
 // A link (any reparse point), at `path` or below it, is removed itself and never descended into:

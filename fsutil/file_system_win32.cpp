@@ -61,17 +61,21 @@ unsigned long FileExists(const char* path) {
   return attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
 }
 
-void CreateParentDirectories(const char* path) {
+void CreateEntryDirectories(const char* path, std::size_t tailLength) {
   char work[kBufferSize] = {};
   if (!CopyBounded(work, path)) return;  // longer than the buffer: not a path this launcher makes
   const std::size_t length = std::strlen(work);
-  ForEachParentCut(work, length, [&work](std::size_t cut) {
+  const std::size_t tail = tailLength < length ? length - tailLength : 0;
+  ForEachParentCut(work, length, [&work, tail](std::size_t cut) {
+    if (cut < tail) return;
     const char separator = work[cut];
     work[cut] = '\0';
     CreateDirectoryA(work, nullptr);
     work[cut] = separator;
   });
 }
+
+void CreateParentDirectories(const char* path) { CreateEntryDirectories(path, std::strlen(path)); }
 
 void DeleteTree(const char* path, int recursive) {
   const unsigned long attributes = FileExists(path);

@@ -98,7 +98,7 @@ BOOL CALLBACK ExtractEntry(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
   if (g_state.unpackName[0]) g_state.unpackNameFound = 1;
   // The directories the entry's name holds, in the work directory or, in unpack mode, below the
   // current directory (only those of the entries it writes).
-  if (target[0]) CreateParentDirectories(target);
+  if (target[0]) CreateEntryDirectories(target, lstrlenA(name));
   // Nothing is written through a link: not at the target, not in a directory on the way to it
   // (the work directory itself was judged when it was chosen).
   if (target[0] && (IsReparsePoint(target) || LinkOnTheWay(target, lstrlenA(name)))) {

@@ -31,6 +31,11 @@ TEST(CreateParentDirectories, CreatesEveryLevelButTheLast) {
   EXPECT_TRUE(FileExists((root + "\\pkg").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(FileExists((root + "\\pkg\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(FileExists((root + "\\pkg\\sub\\file").c_str()), 0u);
+  // An entry's form creates only what the entry's name holds: not the levels before it.
+  CreateEntryDirectories((root + "\\work\\d1\\d2\\file").c_str(), 10);
+  EXPECT_EQ(FileExists((root + "\\work").c_str()), 0u);
+  CreateEntryDirectories((root + "\\pkg\\d1\\d2\\file").c_str(), 10);
+  EXPECT_TRUE(FileExists((root + "\\pkg\\d1\\d2").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   DeleteTree(root.c_str(), 1);
   EXPECT_EQ(FileExists(root.c_str()), 0u);
 }
