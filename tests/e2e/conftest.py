@@ -69,6 +69,15 @@ def entry_header(stream_length: int, properties: int, dictionary: int, output_si
     return struct.pack("<IBIQ", stream_length, properties, dictionary, output_size)
 
 
+# A stored entry's marker: properties 0xFF with the dictionary size "STOR".
+STORED_PROPERTIES, STORED_MAGIC = 0xFF, 0x524F5453
+
+
+def stored_entry(data: bytes) -> bytes:
+    """The entry that carries `data` as it is."""
+    return entry_header(13 + len(data), STORED_PROPERTIES, STORED_MAGIC, len(data)) + data
+
+
 @dataclasses.dataclass
 class Message:
     text: bytes

@@ -1,5 +1,6 @@
 """quillpack seen from outside: installers it builds run under Wine and unpack byte-identical;
 list, verify and extract agree with them; builds are reproducible; signing keeps them working."""
+import lzma
 import os
 import pathlib
 import random
@@ -55,6 +56,15 @@ def test_package_of_100_files_unpacks_byte_identical_and_tools_agree(harness, tm
     make_corpus.make(source, files=100, mib=20, seed=7)
     exe = harness.packed(source)
     check_package(harness, exe, source)
+    # A third of the files are random: those, and only those, are stored as they are.
+    methods = {line.split()[0]: line.split()[-1]
+               for line in quillpack("list", exe).stdout.splitlines()[1:-1]}
+    for rel, content in files_under(source).items():
+        packed = len(lzma.compress(content, format=lzma.FORMAT_RAW,
+                                   filters=[{"id": lzma.FILTER_LZMA1, "preset": 6}]))
+        expected = "stored" if (17 + packed) * 100 > (17 + len(content)) * 98 else "lzma"
+        assert methods[rel.upper().replace("/", "\\")] == expected, rel
+    assert 20 < list(methods.values()).count("stored") < 50
 
 
 def test_builds_are_identical_whatever_the_jobs_and_file_order(harness, tmp_path):

@@ -7,8 +7,9 @@ import subprocess
 
 import pytest
 
-from conftest import (ARCH, BUILD_WIN, MSG_CANNOT_WRITE, MSG_CORRUPT, MSG_OUT_OF_MEMORY, STUB,
-                      entry_header, files_under, winpath)
+from conftest import (ARCH, BUILD_WIN, MSG_CANNOT_WRITE, MSG_CORRUPT, MSG_OUT_OF_MEMORY,
+                      STORED_MAGIC, STORED_PROPERTIES, STUB, entry_header, files_under,
+                      stored_entry, winpath)
 
 DICT_8M = 0x800000
 SHIPPED_PROPERTIES = 0x5D  # lc 3, lp 0, pb 2
@@ -59,14 +60,18 @@ def check_message(run, text: bytes):
 
 def test_package_is_extracted_byte_identical_in_ascending_name_order(harness):
     files = sample_files()  # deliberately not in name order
-    exe = harness.launcher(files)
+    # One entry stored as it is among the decoded ones.
+    raw = noise(3 << 20, 5)
+    exe = harness.launcher([*((n, entry_for(c)) for n, c in files.items()),
+                            ("MEDIA\\RAW.PAK", stored_entry(raw))])
     temp = harness.temp_dir()
     run = harness.run(exe, temp=temp)
     assert run.status == "exit" and run.messages == []
     work = temp / "quill_temp"
     got = files_under(work)
-    assert got.pop("Archive.lst") == manifest("A.BIN", "DATA\\TABLE.DAT", "README.TXT",
-                                              "SETUP.EXE")
+    assert got.pop("Archive.lst") == manifest("A.BIN", "DATA\\TABLE.DAT", "MEDIA\\RAW.PAK",
+                                              "README.TXT", "SETUP.EXE")
+    assert got.pop("MEDIA/RAW.PAK") == raw
     assert got == {name.replace("\\", "/"): content for name, content in files.items()}
 
 
@@ -161,6 +166,13 @@ FAILURES = {
                                   else (None, b"x" * 100, True))),
     "lc 4 + lp 1": (crafted_entry(raw_lzma1(b"x" * 100), 100, properties=4 + 9 * 1 + 45 * 2),
                     MSG_CORRUPT, b"", False),
+    # The stored kind: copied as it is; with sizes that disagree it is damaged; properties 0xFF
+    # without the stored dictionary stay the invalid header they always were.
+    "stored": (stored_entry(BIG), None, BIG, True),
+    "stored, outputSize one short": (entry_header(13 + 100, STORED_PROPERTIES, STORED_MAGIC, 99) +
+                                     b"x" * 100, MSG_CORRUPT, b"", False),
+    "properties 0xFF without the stored dictionary": (
+        entry_header(13 + 100, STORED_PROPERTIES, DICT_8M, 100) + b"x" * 100, None, b"", True),
 }
 
 
@@ -233,10 +245,13 @@ def test_a_target_that_cannot_be_created_is_skipped_silently(harness, unwritable
 # --- a write that fails for real ------------------------------------------------------------------
 
 
-def test_a_write_that_fails_shows_message_4_and_removes_what_was_unpacked(harness, small_disk):
+@pytest.mark.parametrize("method", ["lzma", "stored"])
+def test_a_write_that_fails_shows_message_4_and_removes_what_was_unpacked(harness, small_disk,
+                                                                          method):
     temp, mounted = small_disk(128 * 1024)
     big = noise(1 << 20, 4)
-    exe = harness.launcher([("A.TXT", entry_for(b"first")), ("B.BIN", entry_for(big, preset=0)),
+    b_entry = entry_for(big, preset=0) if method == "lzma" else stored_entry(big)
+    exe = harness.launcher([("A.TXT", entry_for(b"first")), ("B.BIN", b_entry),
                             ("C.TXT", entry_for(b"third"))])
     if not mounted:
         (temp / "quill_temp").mkdir()

@@ -6,10 +6,11 @@ import struct
 
 import pytest
 
-from conftest import MSG_STARTING, MSG_UNPACKING, encode_file, winpath
+from conftest import MSG_STARTING, MSG_UNPACKING, STORED_MAGIC, encode_file, stored_entry, winpath
 from test_progress_window import read_trace
 
 CHUNK = 65536
+STORED_CHUNK = 1 << 20  # a stored entry is copied a MiB at a time
 
 
 def mul_div(a, b, c):
@@ -24,13 +25,14 @@ def expected_values(entries):
     total = sum(len(raw) for _, raw in entries)
     done, out = 0, []
     for _, raw in sorted(entries):
-        stream_length, _, _, output_size = struct.unpack_from("<IBIQ", raw)
+        stream_length, _, dictionary, output_size = struct.unpack_from("<IBIQ", raw)
         size = output_size & 0xFFFFFFFF
+        chunk = STORED_CHUNK if dictionary == STORED_MAGIC else CHUNK
         produced = 0
         while produced < size:
             counted = done + mul_div(produced, stream_length, size)
             out.append((mul_div(counted, 100, total), total - counted))
-            produced += min(size - produced, CHUNK)
+            produced += min(size - produced, chunk)
         done += stream_length
     return out, total
 
@@ -44,7 +46,9 @@ def package(tmp_path):
         # Many chunks of few stored bytes: its last chunks come within half a percent of the end.
         "Z.DAT": bytes(24 * CHUNK),
     }
-    return [(name, encode_file(data, tmp_path / name)) for name, data in files.items()]
+    entries = [(name, encode_file(data, tmp_path / name)) for name, data in files.items()]
+    # Stored as it is: fewer, larger chunks, counted in the same stored bytes.
+    return entries + [("M.PAK", stored_entry(rng.randbytes(3 * STORED_CHUNK + 5)))]
 
 
 @pytest.mark.parametrize("args", [b"", b"-ms"])
