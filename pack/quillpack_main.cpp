@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <lzma.h>
@@ -108,6 +110,18 @@ void TakeText(const char* v, std::string* to, const char* missing, std::string* 
   }
 }
 
+// Sets `out` to the choice that `value` names; false when it names none of `choices`.
+template <typename T, std::size_t N>
+bool TakeChoice(const char* value, const std::pair<std::string_view, T> (&choices)[N], T* out) {
+  for (const auto& [name, choice] : choices) {
+    if (value && name == value) {
+      *out = choice;
+      return true;
+    }
+  }
+  return false;
+}
+
 // Takes `a` when it is one of `build`'s options for the tool itself (output, compression, stub,
 // names, messages), its value read through `value`. `problem` says what is wrong with it, if
 // anything. False when `a` is no such option.
@@ -121,15 +135,9 @@ bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions
       *problem = "--preset takes 0..9, optionally with e";
     }
   } else if (a == "--store") {
-    const char* v = value();
-    const std::string mode = v ? v : "";
-    if (mode == "never") {
-      options->store = StoreMode::kNever;
-    } else if (mode == "auto") {
-      options->store = StoreMode::kAuto;
-    } else if (mode == "always") {
-      options->store = StoreMode::kAlways;
-    } else {
+    constexpr std::pair<std::string_view, StoreMode> kModes[] = {
+        {"never", StoreMode::kNever}, {"auto", StoreMode::kAuto}, {"always", StoreMode::kAlways}};
+    if (!TakeChoice(value(), kModes, &options->store)) {
       *problem = "--store takes never, auto or always";
     }
   } else if (a.starts_with("-j")) {
@@ -144,12 +152,11 @@ bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions
   } else if (a == "--stub") {
     TakeText(value(), &options->stubPath, "--stub needs a file name", problem);
   } else if (a == "--arch") {
-    const char* v = value();
-    const std::string arch = v ? v : "";
-    if (arch == "x86") {
-      options->arch = PeArch::kX86;
-    } else if (arch == "x64") {
-      options->arch = PeArch::kX64;
+    constexpr std::pair<std::string_view, PeArch> kArchs[] = {{"x86", PeArch::kX86},
+                                                               {"x64", PeArch::kX64}};
+    PeArch arch;
+    if (TakeChoice(value(), kArchs, &arch)) {
+      options->arch = arch;
     } else {
       *problem = "--arch takes x86 or x64";
     }
