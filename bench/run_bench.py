@@ -74,8 +74,8 @@ def build_tool():
     sh("cmake", "--build", tool, "--target", "quillpack", stdout=subprocess.DEVNULL)
 
 
-def build_quill(arch, src, out, jobs=None):
-    cmd = [QUILLPACK, "build", "-q", "--no-setup", "--arch", arch, "-o", out]
+def build_quill(arch, src, out, jobs=None, store="auto"):
+    cmd = [QUILLPACK, "build", "-q", "--no-setup", "--arch", arch, "--store", store, "-o", out]
     if jobs:
         cmd += ["-j", str(jobs)]
     t = time.perf_counter()
@@ -174,7 +174,7 @@ def fresh_with_dirs(d, like):
 
 
 # The tools that write the package's files below their directory, as unpack mode does.
-WRITERS = ("launcher", "bare loop + files")
+WRITERS = ("launcher", "bare loop + files", "launcher, all LZMA")
 
 
 def run_alternating(tools, runs, tree=None):
@@ -211,9 +211,12 @@ def nsis_skip_reason(no_x86):
 
 
 def build_installers(arch, corpus, inst, shared, no_nsis):
-    """Installers of each part of the corpus: the launcher's, and NSIS's solid and non-solid."""
+    """Installers of each part of the corpus: the launcher's as quillpack makes them (the files
+    that do not compress stored) and with every file LZMA-encoded (--store never, as before
+    stored entries existed), and NSIS's solid and non-solid."""
     for part in ("all", "comp", "incomp"):
         build_quill(arch, corpus / part, inst / f"quill-{part}.exe")
+        build_quill(arch, corpus / part, inst / f"quill-lzma-{part}.exe", store="never")
         for solid in (True, False):
             n = shared / f"nsis-{'solid' if solid else 'nonsolid'}-{part}.exe"
             if not no_nsis and not n.exists():
@@ -221,19 +224,22 @@ def build_installers(arch, corpus, inst, shared, no_nsis):
 
 
 def measure_extraction(win, corpus, inst, shared, no_nsis, runs):
-    """Extraction: launcher (unpack mode, silent) against the bare loop and NSIS."""
+    """Extraction: launcher (unpack mode, silent) against the bare loop and NSIS; the launcher
+    and the bare loop also over the installer without stored entries, and that loop also over
+    the liblzma build the launcher carried before."""
     out = WORK / "out"
     parts = {}
     for part in ("all", "comp", "incomp"):
         size = tree_size(corpus / part)
+        quill, lzma_only = winpath(inst / f"quill-{part}.exe"), winpath(inst / f"quill-lzma-{part}.exe")
+        decode, baseline = win / "bench" / "qbench_decode.exe", win / "bench" / "qbench_decode_baseline.exe"
         tools = {
             "launcher": ([inst / f"quill-{part}.exe", "-u", "-ms"], out / "launcher"),
-            "bare loop": ([win / "bench" / "qbench_decode.exe", winpath(inst / f"quill-{part}.exe")],
-                          out / "bare"),
-            "bare loop + files": ([win / "bench" / "qbench_decode.exe", "--write",
-                                   winpath(inst / f"quill-{part}.exe")], out / "barew"),
-            "bare loop, 5.4.1 small": ([win / "bench" / "qbench_decode_baseline.exe",
-                                        winpath(inst / f"quill-{part}.exe")], out / "bare"),
+            "bare loop": ([decode, quill], out / "bare"),
+            "bare loop + files": ([decode, "--write", quill], out / "barew"),
+            "launcher, all LZMA": ([inst / f"quill-lzma-{part}.exe", "-u", "-ms"], out / "launcher"),
+            "bare loop, all LZMA": ([decode, lzma_only], out / "bare"),
+            "bare loop, all LZMA, 5.4.1 small": ([baseline, lzma_only], out / "bare"),
         }
         if not no_nsis:
             tools["NSIS solid"] = ([shared / f"nsis-solid-{part}.exe", "/S",
@@ -327,6 +333,7 @@ def main():
     results["parts"] = measure_extraction(win, corpus, inst, shared, no_nsis, args.runs)
     results["native"], results["xz_size"] = measure_native(corpus, args.runs)
     results["quill_size"] = (inst / "quill-all.exe").stat().st_size
+    results["quill_size_lzma"] = (inst / "quill-lzma-all.exe").stat().st_size
     if not no_nsis:
         results["nsis_sizes"] = {k: (shared / f"nsis-{k}-all.exe").stat().st_size
                                  for k in ("solid", "nonsolid")}
