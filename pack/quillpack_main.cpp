@@ -153,7 +153,7 @@ bool TakeToolOption(const std::string& a, const ValueReader& value, BuildOptions
     TakeText(value(), &options->stubPath, "--stub needs a file name", problem);
   } else if (a == "--arch") {
     constexpr std::pair<std::string_view, PeArch> kArchs[] = {{"x86", PeArch::kX86},
-                                                               {"x64", PeArch::kX64}};
+                                                              {"x64", PeArch::kX64}};
     PeArch arch;
     if (TakeChoice(value(), kArchs, &arch)) {
       options->arch = arch;
