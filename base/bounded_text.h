@@ -1,8 +1,8 @@
 // Bounded writes into fixed-size text buffers.
 //
-// Every fixed buffer of the launcher is written through these helpers, so that the bound is enforced
-// where the write happens. Each helper always leaves a zero-terminated string behind (when the
-// capacity is at least 1) and reports whether the whole text fitted.
+// Every fixed buffer of the launcher is written through these helpers, so that the bound is
+// enforced where the write happens. Each helper always leaves a zero-terminated string behind (when
+// the capacity is at least 1) and reports whether the whole text fitted.
 #pragma once
 
 #include <cstddef>

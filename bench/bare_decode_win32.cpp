@@ -47,9 +47,8 @@ BOOL CALLBACK DecodeOne(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR) {
       [file](const std::uint8_t* data, std::size_t size) {
         g_decoded += size;
         DWORD written = 0;
-        return !g_write ||
-               (WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) &&
-                written == size);
+        return !g_write || (WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) &&
+                            written == size);
       },
       [](std::uint32_t) {});
   if (g_write) CloseHandle(file);

@@ -32,7 +32,9 @@ TEST(FormatName, SubstitutesAndCutsWithoutSplittingDoubleByteCharacters) {
   const auto lead = [](unsigned char b) { return b >= 0x81 && b <= 0xFE; };
   char tiny[6];
   EXPECT_EQ(FormatWithName("\xD5\xFD\xD4\xDA%s", "abc", tiny, sizeof tiny, +lead), 0);
-  EXPECT_STREQ(tiny, "\xD5\xFD\xD4\xDA" "a");
+  EXPECT_STREQ(tiny,
+               "\xD5\xFD\xD4\xDA"
+               "a");
   char four[4];
   EXPECT_EQ(FormatWithName("a\xD5\xFD\xD4\xDA", "", four, sizeof four, +lead), 0);
   EXPECT_STREQ(four, "a\xD5\xFD");

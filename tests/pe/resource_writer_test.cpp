@@ -69,8 +69,8 @@ class ResourceWriter : public ::testing::TestWithParam<const char*> {
   void SetUp() override {
     stub_ = LoadStub(GetParam());
     if (stub_.empty()) GTEST_SKIP() << "no stub at " << GetParam();
-    expectedArch_ = std::string(GetParam()).find("win64") == std::string::npos ? PeArch::kX86
-                                                                                 : PeArch::kX64;
+    expectedArch_ =
+        std::string(GetParam()).find("win64") == std::string::npos ? PeArch::kX86 : PeArch::kX64;
   }
   std::vector<std::uint8_t> stub_;
   PeArch expectedArch_ = PeArch::kX86;
@@ -219,9 +219,9 @@ TEST_P(ResourceWriter, RefusesAnImageBeyondTheSizeLimitBeforeWritingAnything) {
     std::fclose(out);
     EXPECT_EQ(ok, c.written) << c.entrySize;
     if (!c.written) {
-      EXPECT_NE(error.find(std::string(" MiB an ") + ArchName(image.arch) +
-                           " launcher is sure to load"),
-                std::string::npos)
+      EXPECT_NE(
+          error.find(std::string(" MiB an ") + ArchName(image.arch) + " launcher is sure to load"),
+          std::string::npos)
           << error;
       EXPECT_FALSE(asked);
       EXPECT_EQ(size, 0);

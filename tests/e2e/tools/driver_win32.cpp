@@ -1,4 +1,5 @@
-// qdriver: starts a launcher the way a user or a deployment tool would, and watches it from outside.
+// qdriver: starts a launcher the way a user or a deployment tool would, and watches it from
+// outside.
 //
 //   qdriver.exe REQUEST RESULT
 //
@@ -68,16 +69,26 @@ bool ReadRequest(const char* path, Request* r) {
     const std::size_t eq = s.find('=');
     if (eq == std::string::npos) continue;
     const std::string key = s.substr(0, eq), value = s.substr(eq + 1);
-    if (key == "exe") r->exe = value;
-    else if (key == "args") r->args = Unhex(value), r->hasArgs = true;
-    else if (key == "cmdline") r->cmdline = Unhex(value), r->hasCmdline = true;
-    else if (key == "cwd") r->cwd = value;
-    else if (key == "temp") r->temp = value;
-    else if (key == "env") r->env.push_back(value);
-    else if (key == "timeout_ms") r->timeoutMs = std::strtoul(value.c_str(), nullptr, 10);
-    else if (key == "hold_ms") r->holdMs = std::strtoul(value.c_str(), nullptr, 10);
-    else if (key == "kill_after_ms") r->killAfterMs = std::strtoul(value.c_str(), nullptr, 10);
-    else if (key == "press") r->press = value != "none";
+    if (key == "exe")
+      r->exe = value;
+    else if (key == "args")
+      r->args = Unhex(value), r->hasArgs = true;
+    else if (key == "cmdline")
+      r->cmdline = Unhex(value), r->hasCmdline = true;
+    else if (key == "cwd")
+      r->cwd = value;
+    else if (key == "temp")
+      r->temp = value;
+    else if (key == "env")
+      r->env.push_back(value);
+    else if (key == "timeout_ms")
+      r->timeoutMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "hold_ms")
+      r->holdMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "kill_after_ms")
+      r->killAfterMs = std::strtoul(value.c_str(), nullptr, 10);
+    else if (key == "press")
+      r->press = value != "none";
   }
   std::fclose(f);
   return true;
