@@ -211,8 +211,22 @@ bool EncodeSources(const BuildOptions& options, BuildPlan* plan) {
       options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   plan->jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, plan->files.size()));
   const PoolProgress progress{!options.quiet && IsTerminal(stderr), plan->started};
-  return EncodeFiles(plan->files, options.encoding, options.store, plan->jobs, options.output,
-                     progress, &plan->spools, &plan->entries);
+  if (!EncodeFiles(plan->files, options.encoding, options.store, plan->jobs, options.output,
+                   progress, &plan->spools, &plan->entries)) {
+    return false;
+  }
+  // A launcher from before stored entries existed skips them and leaves their files empty.
+  const auto stored = std::count_if(plan->entries.begin(), plan->entries.end(),
+                                    [](const SpooledEntry& e) { return e.stream.stored; });
+  if (stored && !options.stubPath.empty()) {
+    const std::string what = stored == 1 ? "1 file is stored as it is"
+                                         : std::to_string(stored) + " files are stored as they are";
+    std::fprintf(stderr,
+                 "quillpack: warning: %s; a launcher stub older than stored entries leaves such "
+                 "files empty (build with --store never for one)\n",
+                 what.c_str());
+  }
+  return true;
 }
 
 // What the installer's resource section holds: the stub's own resources, the stub's entries that

@@ -62,6 +62,8 @@ def test_stub_option_takes_either_kind_and_says_which(arch, stub, tmp_path):
     r = quillpack("build", "--no-setup", "-o", tmp_path / "o.exe", "--stub", stub,
                   tmp_path / "a.txt")
     assert ("32-bit (x86, PE32)" if arch == "x86" else "64-bit (x64, PE32+)") in r.stderr
+    # One byte does not compress: stored, which an older stub would leave empty.
+    assert "1 file is stored as it is" in r.stderr and "--store never" in r.stderr
     assert quillpack("list", tmp_path / "o.exe").stdout.splitlines()[-1].startswith(
         f"1 entries, {arch} launcher")
     r = quillpack("build", "--no-setup", "-o", tmp_path / "p.exe", "--arch", other, "--stub",
