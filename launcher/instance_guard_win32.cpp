@@ -24,6 +24,7 @@ bool IsWorkDirTaken(const char* /*name*/, void* context) {
   // A path that cannot be composed names no usable directory: while probing for -mmi it counts
   // as taken; otherwise the name stays, and every entry fails as one that cannot be created.
   if (!MakeWorkDirPath(sizeof path, path)) return anyExisting;
+  bool created = false;
   if (FileExists(path)) {
     if (anyExisting) return true;
   } else {
@@ -32,9 +33,13 @@ bool IsWorkDirTaken(const char* /*name*/, void* context) {
     CreateParentDirectories(path);  // the temp directory itself, should it be missing
     // A directory that cannot be made leaves the name unheld: every entry then fails as one that
     // cannot be created. One that appeared meanwhile is judged like any other found.
-    if (!CreateProtectedDirectory(path) && !FileExists(path)) return false;
+    created = CreateProtectedDirectory(path);
+    if (!created && !FileExists(path)) return false;
   }
-  return !HoldWorkDirectory(path);
+  if (HoldWorkDirectory(path, created)) return false;
+  // Another launcher took the one just made: it stays theirs, and if nobody holds it, it goes.
+  if (created) RemoveDirectoryA(path);
+  return true;
 }
 }  // namespace
 

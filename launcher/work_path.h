@@ -19,12 +19,13 @@ int MakeWorkPath(const char* name, std::size_t bufferSize, char* out);
 int MakeWorkDirPath(std::size_t bufferSize, char* out);
 
 // Holds the directory `path` as this run's work directory when it is the launcher's to use
-// (JudgeDirectory) and no other launcher holds it: a handle on the directory itself, opened for
+// (JudgeDirectory, or `createdHere`: made in this run with the protected DACL) and no other
+// launcher holds it: a handle on the directory itself, opened for
 // adding files and shared for reading only, which another launcher's same open cannot share. It
 // keeps the directory from being removed or renamed while held, and leaves the setup program free
 // to list it, make it its current directory and create files and folders in it. Answers whether
 // it is now held (g_state.workDirReady).
-bool HoldWorkDirectory(const char* path);
+bool HoldWorkDirectory(const char* path, bool createdHere);
 
 // Whether this run holds its work directory: only then is anything written into it.
 bool WorkDirIsOurs();

@@ -10,6 +10,14 @@
 namespace {
 // The handle that marks the work directory busy, from the claim to the end of the run.
 UniqueFile g_workDirHold;
+
+// Whether `handle` is open on a directory itself, not on a link in its place.
+bool IsPlainDirectory(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 }  // namespace
 
 int MakeWorkPath(const char* name, std::size_t bufferSize, char* out) {
@@ -29,13 +37,20 @@ int MakeWorkDirPath(std::size_t bufferSize, char* out) {
   return 1;
 }
 
-bool HoldWorkDirectory(const char* path) {
-  // The link itself, should the name be one: JudgeDirectory then refuses it. Held before it is
-  // judged, the directory judged is the one held: it cannot be swapped while the handle is open.
+bool HoldWorkDirectory(const char* path, bool createdHere) {
+  // The link itself, should the name be one: it is refused. Held before it is judged, the
+  // directory judged is the one held: it cannot be swapped while the handle is open.
   UniqueFile hold(CreateFileA(path, FILE_ADD_FILE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!hold || JudgeDirectory(path) != DirVerdict::kUsable) return false;
+  if (!hold) return false;
+  // One made in this run with the protected DACL holds nothing of anyone else's and needs no
+  // judgement of its permissions (a volume without any, such as FAT, could not pass one); it
+  // must only still be that directory.
+  if (createdHere ? !IsPlainDirectory(hold.get())
+                  : JudgeDirectory(path) != DirVerdict::kUsable) {
+    return false;
+  }
   g_workDirHold = std::move(hold);
   g_state.workDirReady = 1;
   return true;

@@ -110,7 +110,7 @@ TEST(Manifest, RecordsEachEntryAsTrueInSectionArchives) {
   RecordInManifest("EARLY.TXT");
   EXPECT_EQ(FileExists((root + "\\quill_temp\\Archive.lst").c_str()), 0u);
 
-  ASSERT_TRUE(HoldWorkDirectory((root + "\\quill_temp").c_str()));
+  ASSERT_TRUE(HoldWorkDirectory((root + "\\quill_temp").c_str(), false));
   RecordInManifest("README.TXT");
   RecordInManifest("SETUP.EXE");
   RecordInManifest("DATA\\\xCE\xC4.DAT");  // a GBK name goes in as its bytes
