@@ -87,6 +87,9 @@ void CleanUp() {
 
 int RunSetupAndCleanUp() {
   if (g_state.unpackMode) return 1;
+  // A work directory this run does not hold received nothing from it, and what is in it (perhaps
+  // another launcher's package, unpacked under the same name) is neither started nor deleted.
+  if (!WorkDirIsOurs()) return 0;
   // A package that could not be unpacked whole is damaged or incomplete: its setup program would
   // install whatever part of it arrived, so none is started.
   if (g_state.extractionStopped) {
