@@ -32,7 +32,9 @@ REQ
   scripts/wine-run.sh --arch "$arch" "$(quill_build_dir "$arch")/tests/qdriver.exe" \
     "$(winpath "$dir/request.txt")" "$(winpath "$dir/result.txt")" >/dev/null 2>&1 || true
   local outcome
-  outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" || echo "no result")
+  outcome=$(grep -E '^(exit|timeout|killed|start-failed)' "$dir/result.txt" |
+    sed -E 's/^exit ([0-9]+) ([0-9]+)$/exit \1 after \2 ms/')
+  [ -n "$outcome" ] || outcome="no result"
   echo "launcher finished: $outcome   (the setup program's own code, 0 = installed; 2 = the launcher failed)"
   if grep -q '^message' "$dir/result.txt"; then
     echo "message boxes shown: $(grep -c '^message' "$dir/result.txt")"

@@ -92,6 +92,7 @@ class Run:
     messages: list
     windows: list = dataclasses.field(default_factory=list)  # (class, visible) of each window seen
     debug: str = ""  # Wine's debug output, when asked for
+    elapsed_ms: int | None = None  # how long the launcher ran, when it exited by itself
 
     def texts(self):
         return [m.text for m in self.messages]
@@ -251,7 +252,7 @@ class Started:
             self.process.kill()
             self.process.wait(timeout=15)
             raise
-        messages, windows, status, code = [], [], "missing", None
+        messages, windows, status, code, elapsed_ms = [], [], "missing", None, None
         unhex = lambda s: b"" if s == "-" else bytes.fromhex(s)
         for line in self.result.read_text(encoding="latin-1").splitlines():
             parts = line.split()
@@ -260,13 +261,13 @@ class Started:
             elif parts[0] == "window":
                 windows.append((unhex(parts[1]).decode("latin-1"), parts[2] == "1"))
             elif parts[0] == "exit":
-                status, code = "exit", int(parts[1])
+                status, code, elapsed_ms = "exit", int(parts[1]), int(parts[2])
             else:
                 status = parts[0]
                 if status == "start-failed":  # the Windows error, for the failure's report
                     code = int(parts[1])
         debug = self.debug_file.read_text(encoding="utf-8", errors="replace")
-        return Run(status, code, messages, windows, debug)
+        return Run(status, code, messages, windows, debug, elapsed_ms)
 
 
 class WindowHolder:

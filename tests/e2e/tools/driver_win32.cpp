@@ -21,7 +21,7 @@
 //   window HEXCLASS VISIBLE                  one per top-level window of the launcher, message
 //                                            boxes included, as first seen (the window list is
 //                                            read every 20 ms while it runs)
-//   exit N | timeout | killed | start-failed ERROR
+//   exit N MS | timeout | killed | start-failed ERROR   (MS: how long the launcher ran)
 // Every wait has a time-out; the launcher and everything it starts run in a job object that is
 // killed when the driver ends.
 #include <windows.h>
@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
   } else {
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
-    std::fprintf(out, "exit %lu\n", code);
+    std::fprintf(out, "exit %lu %lu\n", code, GetTickCount() - start);
   }
   std::fclose(out);
   CloseHandle(pi.hProcess);
