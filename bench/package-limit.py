@@ -71,7 +71,9 @@ def try_count(win: pathlib.Path, work: pathlib.Path, entry: pathlib.Path, count:
     whole = len(files) == count and all(f.stat().st_size == plain_size for f in files)
     shutil.rmtree(out, ignore_errors=True)
     exe.unlink()
-    verdict = "good" if lines == ["exit 0"] and whole else "bad"
+    # The driver's last line is "exit CODE MS" when the launcher ended by itself.
+    exited = len(lines) == 1 and lines[0].split()[:2] == ["exit", "0"]
+    verdict = "good" if exited and whole else "bad"
     return f"{verdict}: image {size} bytes ({size / 2**20:.0f} MiB), {len(files)} files, " \
            f"{' | '.join(lines) or 'no result'}, {seconds:.0f} s"
 
